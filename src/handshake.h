@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-class KelClient;
+struct KelClient;
 struct PacketReader;
 
 int32_t HandleClientSeed(PacketReader* reader, KelClient* client);

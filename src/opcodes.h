@@ -11,7 +11,7 @@
 #include <unordered_map>
 
 class ConfigFile;
-class KelClient;
+struct KelClient;
 struct PacketReader;
 
 // Entries are found by the text of the name, whatever pointer a caller

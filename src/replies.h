@@ -7,7 +7,7 @@
 
 #include "nl.h"
 
-class KelClient;
+struct KelClient;
 struct ClientData;
 
 // Result codes of STREAM_TERMINATOR.

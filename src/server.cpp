@@ -71,50 +71,33 @@ int32_t GetFileLength(FILE* file)
     return int32_t(length);
 }
 
-// A string setting that must fit its buffer with its terminating zero; a
-// longer value is a configuration error, never a cut one.
-static void GetBoundedString(ConfigFile& config, const char* tag, char* out, size_t size,
-                             bool* tooLong)
-{
-    char value[500] = {};
-    if (config.GetString(tag, value) != 0)
-        return;
-    if (strlen(value) >= size) {
-        printf("Value too long for tag: \"%s\"\n", tag);
-        *tooLong = true;
-        return;
-    }
-    memcpy(out, value, strlen(value) + 1);
-}
-
-// Reads every key, in order, whatever is missing; 0 or -3.
+// Reads every key, in order, whatever is missing; 0 or -3. A string longer
+// than its buffer is an error like a missing key, never a cut value.
 static int ReadSettings(ConfigFile& config, StartupSettings& s)
 {
-    bool tooLong = false;
-    GetBoundedString(config, "IPAddress", s.lsIp, sizeof s.lsIp, &tooLong);
+    config.GetString("IPAddress", s.lsIp);
     config.GetUShort("Port", &s.lsPort);
     config.GetInt("MaxPlayers", &s.lsMaxPlayers);
     config.GetBool("LockServerAtStart", &server.lockServerAtStart);
     config.GetBool("ThrottleCPU", &server.throttleCpu);
-    GetBoundedString(config, "DatabaseIP", s.dbIp, sizeof s.dbIp, &tooLong);
+    config.GetString("DatabaseIP", s.dbIp);
     config.GetUShort("DatabasePort", &s.dbPort);
-    GetBoundedString(config, "DatabaseName", s.dbName, sizeof s.dbName, &tooLong);
-    GetBoundedString(config, "DatabaseUser", s.dbUser, sizeof s.dbUser, &tooLong);
-    GetBoundedString(config, "DatabasePass", s.dbPass, sizeof s.dbPass, &tooLong);
+    config.GetString("DatabaseName", s.dbName);
+    config.GetString("DatabaseUser", s.dbUser);
+    config.GetString("DatabasePass", s.dbPass);
     config.GetUShort("MaxPipes", &s.dbMaxPipes);
     config.GetUShort("MaxRetryConnects", &s.dbMaxRetries);
-    GetBoundedString(config, "GameServPass", server.gameServPass, sizeof server.gameServPass,
-                     &tooLong);
+    config.GetString("GameServPass", server.gameServPass);
     config.GetUShort("MaxGameServers", &server.maxGameServers);
     config.GetUShort("ICPort", &s.isPort);
     config.GetBool("DetectGameServIP", &server.detectGameServIp);
     config.GetBool("IgnoreNoGameServer", &server.ignoreNoGameServer);
     config.GetBool("RequireValidPassword", &server.requireValidPassword);
-    return config.HasError() || tooLong ? -3 : 0;
+    return config.HasError() ? -3 : 0;
 }
 
 // Loads a packet file whole into a zero-padded buffer of at least minSize
-// bytes; false when it cannot be opened or its length cannot be taken.
+// bytes; false when it cannot be opened, measured or read.
 static bool LoadPacketFile(const char* path, int32_t minSize, uint8_t** buffer, uint32_t* size)
 {
     FILE* file = fopen(path, "rb");
@@ -125,10 +108,14 @@ static bool LoadPacketFile(const char* path, int32_t minSize, uint8_t** buffer, 
         fclose(file);
         return false;
     }
-    *buffer = new uint8_t[length > minSize ? length : minSize]();
-    if (fread(*buffer, 1, size_t(length), file) != size_t(length))
-        printf("Short read of %s: the rest is zeros.\n", path);
+    uint8_t* bytes = new uint8_t[length > minSize ? length : minSize]();
+    bool readError = fread(bytes, 1, size_t(length), file) != size_t(length) && ferror(file);
     fclose(file);
+    if (readError) {
+        delete[] bytes;
+        return false;
+    }
+    *buffer = bytes;
     *size = uint32_t(length);
     return true;
 }

@@ -19,7 +19,7 @@
 
 struct ClientData;
 struct QUERY_RESULT;
-class KelClient;
+struct KelClient;
 
 // Continuation of a pending query: called by the result pump with the
 // query's result (valid only during the call) and the client's record.

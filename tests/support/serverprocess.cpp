@@ -65,6 +65,25 @@ static std::vector<std::pair<std::string, std::string>> ReadConfigKeys(const std
     return keys;
 }
 
+DatabaseSettings TestServerDatabase()
+{
+    std::map<std::string, std::string> values;
+    std::ifstream in(testenv::TestDbDir() + "/env");
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    DatabaseSettings database;
+    database.host = values["LS_DB_HOST"];
+    database.port = uint16_t(atoi(values["LS_DB_PORT"].c_str()));
+    database.name = values["LS_DB_NAME"];
+    database.user = values["LS_DB_USER"];
+    database.password = values["LS_DB_PASS"];
+    return database;
+}
+
 ServerProcess::ServerProcess()
 {
     char pattern[] = "/tmp/lsinstall.XXXXXX";

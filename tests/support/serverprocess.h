@@ -82,6 +82,10 @@ private:
     std::string failure_;
 };
 
+// The private MariaDB server of this test run ($LS_TEST_DB_DIR/env) with
+// its own database: for tests that only need the server to connect.
+DatabaseSettings TestServerDatabase();
+
 // A TCP port on 127.0.0.1 that was free a moment ago.
 uint16_t FreeTcpPort();
 
