@@ -10,6 +10,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+// Stops the program when a pointer the caller must supply is null. Unlike
+// assert() it stays in release builds: the report names the condition, the
+// source file and the line.
+#define LS_ASSERT(condition)                                                      \
+    do {                                                                          \
+        if (!(condition)) {                                                       \
+            fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", #condition, \
+                    __FILE__, __LINE__);                                          \
+            abort();                                                              \
+        }                                                                         \
+    } while (0)
 
 // ---- Hex text -------------------------------------------------------------
 
@@ -40,12 +54,13 @@ uint32_t MinU32(uint32_t a, uint32_t b);
 
 // Narrows in place: byte i takes the low byte of unit i, for unit 0 and every
 // later unit before the first with a zero low byte, then a zero byte follows.
-// Bytes behind that zero keep what they held. Returns 0.
+// Bytes behind that zero keep what they held. Returns 0. The unbounded forms
+// trust the buffer to hold such an end (a zero-padded buffer).
 int32_t UnicodeToAsciiInPlace(char* pString);
 int32_t UnicodeToAscii(char* c);
 // Bounded forms: never read or write at or past pString + sizeBytes. A text
-// with no end inside the buffer stops at the last whole unit; the zero byte is
-// written when it fits.
+// with no end among the buffer's whole units ends after the last of them
+// (the zero byte always fits when sizeBytes >= 2).
 int32_t UnicodeToAsciiInPlace(char* pString, size_t sizeBytes);
 int32_t UnicodeToAscii(char* c, size_t sizeBytes);
 
