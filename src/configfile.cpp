@@ -83,8 +83,8 @@ CF::CF(const char* pTag, const char* pValue)
 {
     memset(tag, 0, sizeof(tag));
     memset(value, 0, sizeof(value));
-    strncpy(tag, pTag, sizeof(tag) - 1);
-    strncpy(value, pValue, sizeof(value) - 1);
+    memcpy(tag, pTag, strnlen(pTag, sizeof(tag) - 1));
+    memcpy(value, pValue, strnlen(pValue, sizeof(value) - 1));
 }
 
 ConfigFile::ConfigFile() : status(0)
@@ -139,8 +139,9 @@ int32_t ConfigFile::Load(const char* path)
 int32_t ConfigFile::FindTag(const char* name)
 {
     char lowered[100] = {};
-    bool fits = strlen(name) < sizeof(lowered);
-    strncpy(lowered, name, sizeof(lowered) - 1);
+    size_t length = strnlen(name, sizeof(lowered));
+    bool fits = length < sizeof(lowered);
+    memcpy(lowered, name, fits ? length : sizeof(lowered) - 1);
     LowerCase(lowered);
     // A name too long for the buffer matches nothing rather than a prefix.
     for (size_t i = 0; fits && i < entries.size(); i++) {
