@@ -120,8 +120,8 @@ TEST_F(FullConfig, QuotedValues)
     EXPECT_EQ(String("ab\"c"), "");
     // A line that begins with ';' makes an entry with an empty tag.
     ASSERT_EQ(config.entries.size(), 36u);
-    EXPECT_STREQ(config.entries[29].tag, "");
-    EXPECT_STREQ(config.entries[29].value, "x");
+    EXPECT_STREQ(config.entries[30].tag, "");
+    EXPECT_STREQ(config.entries[30].value, "x");
 }
 
 TEST_F(FullConfig, HexValuesAreByteStringsInWrittenOrder)
