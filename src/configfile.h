@@ -60,7 +60,4 @@ public:
 
     std::vector<CF> entries;  // every entry in file order, duplicates kept
     int32_t status;           // 0; -1 missing file or tag; -2 bad line
-
-private:
-    int32_t ParseLine(const char* path, char* line, int32_t lineNumber);
 };

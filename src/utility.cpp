@@ -174,7 +174,7 @@ int32_t UnicodeToAsciiN(char* buffer, int32_t count)
 {
     if (count < 0)
         return 0;
-    for (int32_t i = 0; i < count; i++)
+    for (size_t i = 0; i < static_cast<size_t>(count); i++)
         buffer[i] = buffer[2 * i];
     buffer[count] = '\0';
     return 0;
