@@ -12,8 +12,8 @@
 // by two live clients.
 class IdPool {
 public:
-    static const uint16_t kFirstId = 5;
-    static const uint16_t kNoFreeId = 2;   // never a real id: the counter starts at 5
+    static constexpr uint16_t kFirstId = 5;
+    static constexpr uint16_t kNoFreeId = 2;   // never a real id: the counter starts at 5
 
     IdPool();
     ~IdPool();

@@ -76,7 +76,10 @@ int32_t ReadRows(QUERY_RESULT* result, ClientData*)
 int32_t CloseOther(QUERY_RESULT* result, ClientData*)
 {
     Record("CloseOther", result);
-    CloseSession(server.GetClientData(6));
+    ClientData* older = server.GetClientData(6);
+    EXPECT_NE(nullptr, older);
+    if (older)
+        CloseSession(older);
     return 0;
 }
 
@@ -233,12 +236,12 @@ TEST_F(ResultPumpTest, DepartedClientsResultIsDiscarded)
 
 TEST_F(ResultPumpTest, SessionClosedByAContinuationGoesAfterTheWalk)
 {
-    ClientData* older = NewSession(6);
-    SetPendingQuery(older, QueueSelect("SELECT SLEEP(0.2)"), Finish);
-    SetCallbackData(older, new std::string("older"), FreeData);
     ClientData* newer = NewSession(7);
     uint32_t id = QueueSelect();
     SetPendingQuery(newer, id, CloseOther);
+    ClientData* older = NewSession(6);   // its query is answered later
+    SetPendingQuery(older, QueueSelect("SELECT SLEEP(0.3)"), Finish);
+    SetCallbackData(older, new std::string("older"), FreeData);
     server.clients.swap(clients);   // CloseOther finds the session through the server
     PumpUntilCalled(server.clients);
     server.clients.swap(clients);
