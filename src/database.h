@@ -131,7 +131,6 @@ private:
     void Collect(PIPE& pipe);
     void Finish(THREAD_INFO* info, uint32_t exitCode);
     void File(uint32_t id, MYSQL_RES* result, int32_t affectedRows, bool discard);
-    bool AllPipesFull() const;
     bool IsIdle() const;
     void ClosePipe(PIPE& pipe);
     void ClosePipes(size_t first);

@@ -32,6 +32,26 @@ THREAD_INFO* NewThreadInfo(const QUERY& query, const PIPE& pipe)
     return info;
 }
 
+// Which query classes some pipe would still take.
+struct OpenClasses {
+    bool open[5] = {};
+    bool any = false;
+};
+
+OpenClasses FindOpenClasses(const std::vector<PIPE>& pipes)
+{
+    OpenClasses classes;
+    for (uint8_t queryClass = 1; queryClass <= 4; ++queryClass) {
+        for (const PIPE& pipe : pipes) {
+            if (PipeTakes(pipe, queryClass)) {
+                classes.open[queryClass] = classes.any = true;
+                break;
+            }
+        }
+    }
+    return classes;
+}
+
 } // namespace
 
 void Database::Process()
@@ -55,14 +75,13 @@ PIPE* Database::PipeFor(uint8_t queryClass)
 // the ones behind it are still tried, so a later one may start first.
 void Database::Dispatch()
 {
-    for (auto query = queue.begin(); query != queue.end();) {
-        PIPE* pipe = PipeFor(query->queryClass);
-        if (!pipe) {
-            if (AllPipesFull())
-                return;
+    OpenClasses classes = FindOpenClasses(pipes);
+    for (auto query = queue.begin(); query != queue.end() && classes.any;) {
+        if (!classes.open[query->queryClass]) {
             ++query;
             continue;
         }
+        PIPE* pipe = PipeFor(query->queryClass);
         if (!pipe->worker)
             pipe->worker = StartPipeWorker();
         if (!pipe->worker) {
@@ -74,6 +93,7 @@ void Database::Dispatch()
         pipe->threads.push_back(info);
         HandToPipeWorker(pipe->worker, info);
         query = queue.erase(query);
+        classes = FindOpenClasses(pipes);
     }
 }
 
@@ -116,15 +136,6 @@ void Database::Finish(THREAD_INFO* info, uint32_t exitCode)
     }
     info->result = nullptr;   // filed or freed above
     FreeThreadInfo(info);
-}
-
-bool Database::AllPipesFull() const
-{
-    for (const PIPE& pipe : pipes) {
-        if (pipe.threads.size() < PIPE_WORKER_LIMIT)
-            return false;
-    }
-    return true;
 }
 
 bool Database::IsIdle() const
