@@ -12,11 +12,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "testdb.h"
 #include "testenv.h"
 
 namespace fs = std::filesystem;
@@ -67,20 +69,20 @@ static std::vector<std::pair<std::string, std::string>> ReadConfigKeys(const std
 
 DatabaseSettings TestServerDatabase()
 {
-    std::map<std::string, std::string> values;
+    // The database that scripts/mariadb.sh creates with the server.
+    std::string name;
     std::ifstream in(testenv::TestDbDir() + "/env");
     std::string line;
-    while (std::getline(in, line)) {
-        size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-    }
+    while (std::getline(in, line))
+        if (line.rfind("LS_DB_NAME=", 0) == 0)
+            name = line.substr(strlen("LS_DB_NAME="));
+    const TestDbServer& testServer = TestServer();
     DatabaseSettings database;
-    database.host = values["LS_DB_HOST"];
-    database.port = uint16_t(atoi(values["LS_DB_PORT"].c_str()));
-    database.name = values["LS_DB_NAME"];
-    database.user = values["LS_DB_USER"];
-    database.password = values["LS_DB_PASS"];
+    database.host = testServer.host;
+    database.port = testServer.port;
+    database.name = name;
+    database.user = testServer.user;
+    database.password = testServer.password;
     return database;
 }
 
@@ -118,6 +120,18 @@ void ServerProcess::UseDatabase(const DatabaseSettings& database)
     SetConfig("DatabaseName", database.name);
     SetConfig("DatabaseUser", database.user);
     SetConfig("DatabasePass", database.password);
+}
+
+void ServerProcess::UseDatabase(const FreshDatabase& database)
+{
+    const TestDbServer& testServer = TestServer();
+    DatabaseSettings settings;
+    settings.host = testServer.host;
+    settings.port = testServer.port;
+    settings.name = database.Name();
+    settings.user = testServer.user;
+    settings.password = testServer.password;
+    UseDatabase(settings);
 }
 
 void ServerProcess::SetConfig(const std::string& key, const std::string& value)

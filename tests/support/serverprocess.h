@@ -5,6 +5,7 @@
 // database, and stops it with SIGTERM.
 //
 //   ServerProcess server;
+//   FreshDatabase db;
 //   server.UseDatabase(db);                // where the server finds its database
 //   server.SetConfig("ThrottleCPU", "false");
 //   ASSERT_TRUE(server.Start()) << server.Failure();
@@ -21,6 +22,8 @@
 #include <vector>
 
 // Connection values of a database, as the configuration file takes them.
+class FreshDatabase;
+
 struct DatabaseSettings {
     std::string host = "127.0.0.1";
     uint16_t port = 0;
@@ -43,6 +46,8 @@ public:
     uint16_t InternalPort() const { return internalPort_; }
 
     void UseDatabase(const DatabaseSettings& database);
+    // A throwaway database with the schema loaded (testdb.h), on the test server.
+    void UseDatabase(const FreshDatabase& database);
     // Sets a key of Config/LsConfig.ini (added when the file lacks it).
     void SetConfig(const std::string& key, const std::string& value);
     // Leaves a key out of Config/LsConfig.ini.
