@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "netserver.h"
+#include "replies.h"
 #include "server.h"
 #include "sessions.h"
 
@@ -186,6 +187,23 @@ TEST_F(ClientSessionsTest, ClosedSessionIsUnreachable)
     EraseClosedSessions(server.clients);
     EXPECT_TRUE(server.clients.empty());
     EXPECT_TRUE(ClosedByServer(fd));
+}
+
+TEST_F(ClientSessionsTest, StreamTerminatorGoesToTheClientWithTheSocket)
+{
+    server.outboundOpcodes.try_emplace("STREAM_TERMINATOR", 0x05D0);
+    Connect();
+    ClientData* session = Newest();
+    KelClient* connection = FindSessionClient(session);
+    ASSERT_NE(nullptr, connection);
+    connection->sendBuffer.clear();
+    SendStreamTerminator(RESULT_EMAIL_TAKEN, 7, session->socket);
+    EXPECT_EQ((std::vector<uint8_t>{0xD0, 0x05, 7, 0, 0, 0, 0x69, 0, 0, 0}),
+              connection->sendBuffer);
+    // A socket without a client: nothing is sent anywhere, nothing breaks.
+    SendStreamTerminator(RESULT_REQUEST_FAILED, 8, session->socket + 1000);
+    EXPECT_EQ(10u, connection->sendBuffer.size());
+    server.outboundOpcodes.clear();
 }
 
 } // namespace

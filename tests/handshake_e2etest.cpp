@@ -4,6 +4,7 @@
 // disturb another client.
 
 #include <chrono>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -234,6 +235,22 @@ TEST_F(HandshakeTest, HostileInputDoesNotDisturbOtherClients)
     std::vector<uint8_t> reply;
     EXPECT_TRUE(halfway.Receive(22, &reply));
     EXPECT_TRUE(server.Running());
+}
+
+TEST(ShortPacketFilesTest, EmptyFilesStartAndTheUpdateCheckGetsZeros)
+{
+    ServerProcess server;
+    server.UseDatabase(TestServerDatabase());
+    std::ofstream(server.Dir() + "/Data/Packets/NoUpdateAvailable", std::ios::trunc);
+    std::ofstream(server.Dir() + "/Data/Packets/DefaultInterface", std::ios::trunc);
+    ASSERT_TRUE(server.Start()) << server.Failure();
+    TestClient client(server.Dir());
+    ASSERT_TRUE(client.Connect(server.LoginPort()));
+    ASSERT_TRUE(client.SendRaw(Fields().U16(1).Zeros(19).bytes));
+    std::vector<uint8_t> reply;
+    EXPECT_TRUE(client.Receive(28, &reply));
+    EXPECT_EQ(std::vector<uint8_t>(28, 0), reply);
+    EXPECT_EQ(0, server.Stop());
 }
 
 } // namespace
