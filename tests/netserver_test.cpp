@@ -157,10 +157,10 @@ protected:
         }
     }
 
-    // Polls until the condition holds; false after two seconds.
+    // Polls until the condition holds; false after ten seconds.
     bool PollUntil(const std::function<bool()>& done)
     {
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < until) {
             server.Poll();
             if (done())
@@ -194,6 +194,7 @@ protected:
     Bytes Receive(int fd, size_t count)
     {
         Bytes got;
+        got.reserve(count);
         std::vector<uint8_t> chunk(1 << 20);
         PollUntil([&] {
             ssize_t n;
@@ -398,62 +399,72 @@ TEST_F(NetServerTest, ResetPeerWithQueuedBytesIsDropped)
     EXPECT_EQ(recorder.events.back(), "disconnect filed");
 }
 
-// The first bytes go out in clear, alone, and partial writes lower the
-// clear count; everything after is enciphered exactly once, so the peer
-// decodes each enciphered block with one keystream from its start.
-TEST_F(NetServerTest, PartialWritesKeepClearCountAndCipherStream)
+// More than a socket takes at once (its send buffer is at most 4 MiB), so
+// the first write attempt is partial.
+const size_t kBacklog = 5u << 20;
+
+Bytes Pattern(size_t size, int step)
+{
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = (uint8_t)(i * (size_t)step + 5);
+    return bytes;
+}
+
+// The bytes queued before the cipher was switched on go out first and
+// alone, and a partial write lowers the clear count by what it wrote.
+TEST_F(NetServerTest, PartialWritesLowerThePositiveClearCount)
 {
     StartServer(4);
     int fd = -1;
     NLsocket s = NL_INVALID;
     Captured([&] { s = ConnectAndAccept(&fd); });
     KelClient* client = server.FindClient(s);
-
-    const size_t clearSize = 8u << 20, cipheredSize = 8u << 20, tailSize = 1000;
-    Bytes clear(clearSize), ciphered(cipheredSize), tail(tailSize);
-    for (size_t i = 0; i < clearSize; ++i)
-        clear[i] = (uint8_t)(i * 31);
-    for (size_t i = 0; i < cipheredSize; ++i)
-        ciphered[i] = (uint8_t)(i * 17 + 5);
-    for (size_t i = 0; i < tailSize; ++i)
-        tail[i] = (uint8_t)(i * 3);
+    Bytes clear = Pattern(kBacklog, 31), after = Pattern(1000, 3);
     client->Write(clear.data(), (int32_t)clear.size());
+    client->ResetCipher();
+    client->Write(after.data(), (int32_t)after.size());
+    EXPECT_EQ(client->clearPending, kBacklog);
+
+    server.Poll();   // the peer reads nothing yet
+    EXPECT_GT(client->clearPending, 0u);
+    EXPECT_LT(client->clearPending, kBacklog);
+    EXPECT_EQ(client->sendBuffer.size(), client->clearPending + after.size());
+
+    Bytes got = Receive(fd, kBacklog + after.size());
+    ASSERT_EQ(got.size(), kBacklog + after.size());
+    EXPECT_TRUE(std::equal(clear.begin(), clear.end(), got.begin()));
+    EXPECT_EQ(client->clearPending, 0u);
+}
+
+// Every byte is enciphered exactly once even when it takes several writes
+// to go out, so the peer decodes each block queued between attempts with
+// one keystream from its start.
+TEST_F(NetServerTest, EncipheredStreamSurvivesPartialWrites)
+{
+    StartServer(4);
+    int fd = -1;
+    NLsocket s = NL_INVALID;
+    Captured([&] { s = ConnectAndAccept(&fd); });
+    KelClient* client = server.FindClient(s);
     client->ResetCipher();
     for (int j = 0; j < 256; ++j)
         client->cipher.table[j] = (uint8_t)(j * 7 + 3);
     CipherState table = client->cipher;
-    client->Write(ciphered.data(), (int32_t)ciphered.size());
-    EXPECT_EQ(client->clearPending, clearSize);
+    Bytes block = Pattern(kBacklog, 17), tail = Pattern(1000, 3);
+    client->Write(block.data(), (int32_t)block.size());
 
-    server.Poll();   // the peer reads nothing yet: the write is partial
-    EXPECT_GT(client->clearPending, 0u);
-    EXPECT_LT(client->clearPending, clearSize);
-    EXPECT_EQ(client->sendBuffer.size(), client->clearPending + cipheredSize);
+    server.Poll();   // partial: the rest stays queued, already enciphered
+    ASSERT_FALSE(client->sendBuffer.empty());
+    ASSERT_LT(client->sendBuffer.size(), kBacklog);
+    EXPECT_EQ(client->sealedCount, client->sendBuffer.size());
+    client->Write(tail.data(), (int32_t)tail.size());
 
-    Bytes got;
-    std::vector<uint8_t> chunk(1 << 20);
-    bool tailQueued = false;
-    PollUntil([&] {
-        ssize_t n;
-        while ((n = recv(fd, chunk.data(), chunk.size(), MSG_DONTWAIT)) > 0)
-            got.insert(got.end(), chunk.begin(), chunk.begin() + n);
-        if (client->clearPending > 0) {
-            EXPECT_EQ(client->sendBuffer.size() - client->clearPending, cipheredSize);
-        }
-        // Queue more once the enciphered block is partly out.
-        if (!tailQueued && got.size() > clearSize && client->sendBuffer.size() < cipheredSize) {
-            client->Write(tail.data(), (int32_t)tail.size());
-            tailQueued = true;
-        }
-        return got.size() >= clearSize + cipheredSize + tailSize;
-    });
-    ASSERT_TRUE(tailQueued);
-    ASSERT_EQ(got.size(), clearSize + cipheredSize + tailSize);
-    EXPECT_TRUE(std::equal(clear.begin(), clear.end(), got.begin()));
-    Bytes block(got.begin() + (std::ptrdiff_t)clearSize, got.begin() + (std::ptrdiff_t)(clearSize + cipheredSize));
-    NetCrypt(block.data(), block.data(), (int32_t)block.size(), &table);
-    EXPECT_TRUE(block == ciphered);
-    Bytes last(got.end() - (std::ptrdiff_t)tailSize, got.end());
+    Bytes got = Receive(fd, kBacklog + tail.size());
+    ASSERT_EQ(got.size(), kBacklog + tail.size());
+    NetCrypt(got.data(), got.data(), (int32_t)kBacklog, &table);
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), got.begin()));
+    Bytes last(got.begin() + (std::ptrdiff_t)kBacklog, got.end());
     NetCrypt(last.data(), last.data(), (int32_t)last.size(), &table);
     EXPECT_EQ(last, tail);
 }
