@@ -213,9 +213,9 @@ void NetServer::DropFailedClient(NLsocket socket, const char* reason)
 
 void NetServer::SendStage()
 {
-    std::vector<NLsocket> listed;
-    listed.swap(sendList);
-    for (NLsocket socket : listed) {
+    sendScratch.clear();
+    sendScratch.swap(sendList);   // clients listed again meanwhile go to the fresh list
+    for (NLsocket socket : sendScratch) {
         auto it = clients.find(socket);
         if (it == clients.end())
             continue;   // gone: its queued bytes are lost
@@ -258,9 +258,9 @@ void NetServer::SendQueued(KelClient* client)
 
 void NetServer::DispatchStage()
 {
-    std::vector<NLsocket> listed;
-    listed.swap(dispatchList);
-    for (NLsocket socket : listed)
+    dispatchScratch.clear();
+    dispatchScratch.swap(dispatchList);
+    for (NLsocket socket : dispatchScratch)
         DispatchClient(socket);
 }
 

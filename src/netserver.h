@@ -81,5 +81,7 @@ private:
     std::vector<NLsocket> readActiveSockets;   // ready list of the read poll
     std::vector<NLsocket> sendList;            // clients that may have bytes queued
     std::vector<NLsocket> dispatchList;        // clients with bytes not yet offered
+    std::vector<NLsocket> sendScratch;         // the send list being worked through
+    std::vector<NLsocket> dispatchScratch;     // the dispatch list being worked through
     uint8_t readBuffer[2090];                  // one read of one client
 };
