@@ -50,6 +50,9 @@ public:
     void RegisterOpcode(const char* name, uint16_t opcode, OpcodeHandler handler);
     int32_t Poll();   // accept, read, send, dispatch; always 0
 
+    // Bytes written to a record go out in the next send stage when the
+    // record was reached this pass through FindClient, Send or a callback or
+    // handler argument (the server sends only for records it handed out).
     KelClient* FindClient(NLsocket socket);
     void Send(NLsocket socket, const void* data, int32_t count);
     void RemoveClient(NLsocket socket);   // no disconnect callback
