@@ -11,6 +11,7 @@ const NLint kMostReadyReported = 30000;     // size of the read poll's ready lis
 // No message of the protocol exceeds about 64 KiB; a client that buffers
 // more than this is broken or hostile and is dropped like a failed read.
 const size_t kMostBufferedBytes = 128 * 1024;
+const uint32_t kFullSendSweepEvery = 1024;  // polls between two looks at every client's send buffer
 
 void EraseFront(std::vector<uint8_t>& buffer, size_t count)
 {
@@ -213,6 +214,12 @@ void NetServer::DropFailedClient(NLsocket socket, const char* reason)
 
 void NetServer::SendStage()
 {
+    // Now and then look at every client, so bytes written to a record that
+    // was not handed out this pass still leave.
+    if (++pollCount % kFullSendSweepEvery == 0)
+        for (auto& entry : clients)
+            if (!entry.second.sendBuffer.empty())
+                ListForSend(&entry.second);
     sendScratch.clear();
     sendScratch.swap(sendList);   // clients listed again meanwhile go to the fresh list
     for (NLsocket socket : sendScratch) {

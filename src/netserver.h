@@ -52,7 +52,8 @@ public:
 
     // Bytes written to a record go out in the next send stage when the
     // record was reached this pass through FindClient, Send or a callback or
-    // handler argument (the server sends only for records it handed out).
+    // handler argument; otherwise only at the next sweep over all clients
+    // (every 1024 polls).
     KelClient* FindClient(NLsocket socket);
     void Send(NLsocket socket, const void* data, int32_t count);
     void RemoveClient(NLsocket socket);   // no disconnect callback
@@ -86,5 +87,6 @@ private:
     std::vector<NLsocket> dispatchList;        // clients with bytes not yet offered
     std::vector<NLsocket> sendScratch;         // the send list being worked through
     std::vector<NLsocket> dispatchScratch;     // the dispatch list being worked through
+    uint32_t pollCount = 0;                    // polls so far, for the occasional full sweep
     uint8_t readBuffer[2090];                  // one read of one client
 };
