@@ -111,6 +111,7 @@ Item* ItemsFromResult(MYSQL_RES* pResult, uint32_t* pNumItems);
 
 // Queues "DELETE FROM items WHERE ID=... LIMIT 1"; false for a null id.
 bool DeleteItemById(const uint8_t* pId);
+std::string DeleteItemByIdQueryText(const uint8_t* pId);
 
 // Fixed map of slot numbers: 0->4, 1->2, 2->6, 3->3, 4->5, others 0.
 int ItemSlotMap(int slot);

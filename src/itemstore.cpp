@@ -177,11 +177,15 @@ bool Item::DeleteFromDb()
     return true;
 }
 
+std::string DeleteItemByIdQueryText(const uint8_t* pId)
+{
+    return FormatText("DELETE FROM items WHERE ID=%s LIMIT 1", HexText(pId, ItemIdSize).c_str());
+}
+
 bool DeleteItemById(const uint8_t* pId)
 {
     if (pId == nullptr)
         return false;
     printf("Deleting ? from the database.\n");
-    std::string text = FormatText("DELETE FROM items WHERE ID=%s LIMIT 1", HexText(pId, ItemIdSize).c_str());
-    return QueueStatement(text) != 0;
+    return QueueStatement(DeleteItemByIdQueryText(pId)) != 0;
 }

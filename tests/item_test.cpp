@@ -401,6 +401,7 @@ TEST(ItemStatements, DeleteTextAndNullId)
 {
     Item item = MakeItem(1, 2, 3, 0);
     EXPECT_EQ("DELETE FROM items WHERE ID=0x010000000200000003000000", item.DeleteQueryText());
+    EXPECT_EQ("DELETE FROM items WHERE ID=0x010000000200000003000000 LIMIT 1", DeleteItemByIdQueryText(item.id));
     EXPECT_FALSE(DeleteItemById(nullptr));
 }
 
