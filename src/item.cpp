@@ -8,13 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "itemassert.h"
+#include "utility.h"
 
 uint32_t Item::IdWord(int index) const
 {
-    uint32_t word;
-    std::memcpy(&word, id + 4 * index, 4);  // ids are little-endian, like the host
-    return word;
+    return ReadULong(id + 4 * index);
 }
 
 bool Item::SameId(const Item& other) const
@@ -45,7 +43,7 @@ void Item::SetLocationByte(uint8_t value)
 
 bool Item::SetName(const char* pName)
 {
-    ITEM_ASSERT(pName != NULL);
+    LS_ASSERT(pName != NULL);
     // A longer text is cut so the name never runs into the name flag behind it.
     size_t length = strnlen(pName, ItemNameSize - 1);
     std::memcpy(data + ItemNameOffset, pName, length);

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "itemassert.h"
+#include "utility.h"
 
 namespace {
 
@@ -34,8 +34,7 @@ uint8_t* Put32(uint8_t* pDest, uint32_t value)
 // Byte length of the wide name, held to the 25 bytes the blob has for it.
 size_t WideNameLength(const uint8_t* pData)
 {
-    int16_t length;
-    std::memcpy(&length, pData + ItemWideNameLengthOffset, 2);
+    int16_t length = ReadShort(pData + ItemWideNameLengthOffset);
     if (length < 0)
         return 0;
     return length > static_cast<int16_t>(ItemWideNameMax) ? ItemWideNameMax : length;
@@ -56,7 +55,7 @@ size_t NameLength(const uint8_t* pData)
 
 uint32_t Item::WriteData(uint8_t* pDest) const
 {
-    ITEM_ASSERT(pDest != NULL);
+    LS_ASSERT(pDest != NULL);
     size_t nameLength = WideNameLength(data);
     size_t valueCount = ValueCount(data);
     uint8_t* p = pDest;
@@ -72,7 +71,7 @@ uint32_t Item::WriteData(uint8_t* pDest) const
 
 uint32_t Item::WriteName(uint8_t* pDestBuffer) const
 {
-    ITEM_ASSERT(pDestBuffer != NULL);
+    LS_ASSERT(pDestBuffer != NULL);
     size_t length = NameLength(data);
     uint8_t* p = pDestBuffer;
     p = Put16(p, static_cast<uint16_t>(length));
@@ -86,8 +85,8 @@ uint32_t Item::Serialize(uint16_t dataTag, uint16_t locationTag, uint16_t nameTa
                          const uint16_t* pLocationTail, const uint16_t* pLocationHead,
                          uint8_t* pDest)
 {
-    ITEM_ASSERT(pValue != NULL);
-    ITEM_ASSERT(pDest != NULL);
+    LS_ASSERT(pValue != NULL);
+    LS_ASSERT(pDest != NULL);
     uint32_t value = *pValue;
     ownerCid = value;
 
@@ -100,8 +99,7 @@ uint32_t Item::Serialize(uint16_t dataTag, uint16_t locationTag, uint16_t nameTa
         p = Put16(p, nameTag);
         p = Put32(p, value);
         p += WriteName(p);
-        uint32_t nameFlag;
-        std::memcpy(&nameFlag, data + ItemNameFlagOffset, 4);
+        uint32_t nameFlag = ReadULong(data + ItemNameFlagOffset);
         if (nameFlag != 0) {
             p = Put16(p, nameFlagTag);
             p = Put32(p, value);

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "database.h"
-#include "itemassert.h"
 #include "utility.h"
 
 namespace {
@@ -104,7 +103,7 @@ Item* ItemsFromResult(MYSQL_RES* pResult, uint32_t* pNumItems)
 {
     if (pResult == nullptr)
         return nullptr;
-    ITEM_ASSERT(pNumItems != NULL);
+    LS_ASSERT(pNumItems != NULL);
     // A set without the three item columns holds no items this store can read.
     uint32_t count = mysql_num_fields(pResult) < 3 ? 0 : static_cast<uint32_t>(mysql_num_rows(pResult));
     *pNumItems = count;
@@ -123,7 +122,7 @@ Item* ItemsFromResult(MYSQL_RES* pResult, uint32_t* pNumItems)
         Item& item = pItems[i];
         CopyColumn(item.id, ItemIdSize, row[0], pLengths[0]);
         CopyColumn(item.data, ItemDataSize, row[1], pLengths[1]);
-        item.location = row[2] != nullptr ? static_cast<int32_t>(std::strtoll(row[2], nullptr, 10)) : 0;
+        item.location = row[2] != nullptr ? DecToLong(row[2]) : 0;
         item.inDatabase = 1;
     }
     if (*pNumItems == 0) {
