@@ -39,11 +39,21 @@ std::string HexText(const uint8_t* pBytes, size_t count)
     return text;
 }
 
-uint32_t QueueStatement(const std::string& text)
+// A SELECT whose rows the caller collects by the returned query id.
+uint32_t QueueSelect(const std::string& text)
 {
     if (itemDatabase == nullptr)
         return 0;
     return itemDatabase->Query(text.c_str(), static_cast<int>(text.size()));
+}
+
+// A write nobody waits for: its outcome (a failure included, which the
+// database layer reports on the console) is freed instead of filed.
+uint32_t QueueWrite(const std::string& text)
+{
+    if (itemDatabase == nullptr)
+        return 0;
+    return itemDatabase->Execute(text.c_str(), static_cast<int>(text.size()));
 }
 
 // Column bytes of a row, or none for a NULL column.
@@ -82,7 +92,7 @@ uint32_t LoadItemsById(uint8_t* pIds, uint32_t numIds)
     delete[] pIds;
     if (text.empty())
         return 0;
-    return QueueStatement(text);
+    return QueueSelect(text);
 }
 
 std::string ItemsForCharacterQueryText(uint32_t accountId, uint32_t characterId)
@@ -96,7 +106,7 @@ uint32_t LoadItemsForCharacter(uint32_t accountId, uint32_t characterId)
 {
     std::string text = ItemsForCharacterQueryText(accountId, characterId);
     printf("LOAD: %s\n", text.c_str());
-    return QueueStatement(text);
+    return QueueSelect(text);
 }
 
 Item* ItemsFromResult(MYSQL_RES* pResult, uint32_t* pNumItems)
@@ -160,7 +170,7 @@ bool Item::Save()
 {
     if (GetLocationType() == ItemLocationStorage)
         printf("Saving to Storage!\n");
-    return QueueStatement(SaveQueryText()) != 0;
+    return QueueWrite(SaveQueryText()) != 0;
 }
 
 std::string Item::DeleteQueryText() const
@@ -171,7 +181,7 @@ std::string Item::DeleteQueryText() const
 bool Item::DeleteFromDb()
 {
     printf("Deleting current item from database...\n");
-    QueueStatement(DeleteQueryText());
+    QueueWrite(DeleteQueryText());
     inDatabase = 0;
     return true;
 }
@@ -186,5 +196,5 @@ bool DeleteItemById(const uint8_t* pId)
     if (pId == nullptr)
         return false;
     printf("Deleting ? from the database.\n");
-    return QueueStatement(DeleteItemByIdQueryText(pId)) != 0;
+    return QueueWrite(DeleteItemByIdQueryText(pId)) != 0;
 }

@@ -44,7 +44,12 @@ class ItemStoreTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(ConnectTestDatabase(&database, fresh, 1));
+        const TestDbServer& server = TestServer();
+        testing::internal::CaptureStdout();
+        bool connected = database.Connect(server.host.c_str(), server.user.c_str(), server.password.c_str(),
+                                          fresh.Name().c_str(), server.port, 2);
+        testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(connected);
         SetItemDatabase(&database);
     }
 
@@ -74,16 +79,31 @@ protected:
         return pResult;
     }
 
-    long RowCount(const std::string& where)
+    // Runs every queued write to its end (they file nothing to wait for).
+    void Settle()
     {
-        return std::stol(fresh.Value("SELECT COUNT(*) FROM items WHERE " + where));
+        testing::internal::CaptureStdout();
+        database.Flush();
+        lastConsole = testing::internal::GetCapturedStdout();
+    }
+
+    // The text of the statement queued last, before anything runs it.
+    std::string LastQueued()
+    {
+        return database.queue.empty() ? "" : database.queue.back().text;
+    }
+
+    long RowCount()
+    {
+        return std::stol(fresh.Value("SELECT COUNT(*) FROM items").value_or("-1"));
     }
 
     // What the row of this item holds, as text.
     std::string Row(const Item& item)
     {
         return fresh.Value("SELECT CONCAT_WS(',', Size, HEX(Data), ItemLocType, OwnerCID, OwnerAID) "
-                           "FROM items WHERE HEX(ID)='" + HexUpper(item.id, 12) + "'");
+                           "FROM items WHERE HEX(ID)='" + HexUpper(item.id, 12) + "'")
+            .value_or("no row");
     }
 
     std::string Expected(const Item& item, uint32_t ownerCid, uint32_t ownerAid)
@@ -111,6 +131,7 @@ protected:
 
     FreshDatabase fresh;
     Database database;
+    std::string lastConsole;
 };
 
 const Item* Find(const std::vector<Item>& items, const Item& wanted)
@@ -130,12 +151,17 @@ TEST_F(ItemStoreTest, SaveInsertsWithOwnersFromTheId)
     Item worn = MakeItem(77, 3, 502, 0);
     testing::internal::CaptureStdout();
     EXPECT_TRUE(storage.Save());
+    std::string idHex = "0x4d00000003000000f4010000";
+    EXPECT_EQ(0u, LastQueued().find("INSERT INTO items (ID, Size, Data, ItemLocType, OwnerCID, OwnerAID) VALUES(" +
+                                    idHex + ", 200, 0x"));
+    EXPECT_EQ(storage.SaveQueryText(), LastQueued());
     EXPECT_TRUE(storageNoCharacter.Save());
     EXPECT_TRUE(worn.Save());
-    std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_EQ("Saving to Storage!\nSaving to Storage!\n", console);
-    ASSERT_TRUE(PumpUntil([&] { return RowCount("1") == 3; }));
+    EXPECT_EQ(worn.SaveQueryText(), LastQueued());
+    EXPECT_EQ("Saving to Storage!\nSaving to Storage!\n", testing::internal::GetCapturedStdout());
+    Settle();
 
+    EXPECT_EQ(3, RowCount());
     EXPECT_EQ(Expected(storage, 3, 77), Row(storage));
     EXPECT_EQ(Expected(storageNoCharacter, 0, 77), Row(storageNoCharacter));
     EXPECT_EQ(Expected(worn, 3, 0), Row(worn));
@@ -146,49 +172,59 @@ TEST_F(ItemStoreTest, LoadedItemUpdatesAndNewItemInserts)
 {
     Item original = MakeItem(7, 12, 600, 0);
     original.Save();
-    ASSERT_TRUE(PumpUntil([&] { return RowCount("1") == 1; }));
+    Settle();
+    ASSERT_EQ(1, RowCount());
 
-    std::vector<Item> loaded = Claim(LoadItemsById(new uint8_t[12]{}, 1));  // unknown id: no rows
-    EXPECT_TRUE(loaded.empty());
     uint8_t* pIds = new uint8_t[12];
     std::memcpy(pIds, original.id, 12);
-    loaded = Claim(LoadItemsById(pIds, 1));
+    std::vector<Item> loaded = Claim(LoadItemsById(pIds, 1));
     ASSERT_EQ(1u, loaded.size());
     Item item = loaded[0];
     EXPECT_EQ(1, item.inDatabase);
 
-    // The UPDATE rewrites the same row: no second row appears.
+    // The UPDATE names the id it sets and rewrites that row: no second row appears.
     item.data[0] = 0x99;
     item.location = 0x01000002;  // moved to storage
-    EXPECT_EQ(0u, item.SaveQueryText().find("UPDATE items SET ID=0x"));
+    testing::internal::CaptureStdout();
     item.Save();
-    ASSERT_TRUE(PumpUntil([&] { return Row(item) == Expected(item, 0, 7); }));
-    EXPECT_EQ(1, RowCount("1"));
+    testing::internal::GetCapturedStdout();
+    std::string idHex = "0x070000000c00000058020000";
+    EXPECT_EQ(0u, LastQueued().find("UPDATE items SET ID=" + idHex + ", Size=\"200\", Data=0x99"));
+    EXPECT_NE(std::string::npos, LastQueued().find(", ItemLocType=\"16777218\", OwnerCID=\"0\", OwnerAID=\"7\" "
+                                                   "WHERE ID=" + idHex + " LIMIT 1"));
+    Settle();
+    EXPECT_EQ(1, RowCount());
+    EXPECT_EQ(Expected(item, 0, 7), Row(item));
 
     // A fresh item saved twice sends two INSERTs; the key refuses the second.
     Item fresh = MakeItem(7, 12, 601, 0);
-    testing::internal::CaptureStdout();
     fresh.Save();
     fresh.Save();
-    bool settled = PumpUntil([&] { return RowCount("1") == 2 && database.GetResultCount() > 0; });
-    testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(settled);
+    Settle();
+    EXPECT_NE(std::string::npos, lastConsole.find("Query Failed")) << lastConsole;
+    EXPECT_EQ(2, RowCount());
     EXPECT_EQ(Expected(fresh, 12, 0), Row(fresh));
+    EXPECT_EQ(0u, database.GetResultCount());  // failed writes leave nothing behind
 }
 
 TEST_F(ItemStoreTest, LoadByIdReadsRowsByteExact)
 {
     Item a = MakeItem(7, 12, 700, -5);
     Item b = MakeItem(7, 0, 701, 16777218);
+    testing::internal::CaptureStdout();
     a.Save();
     b.Save();
-    ASSERT_TRUE(PumpUntil([&] { return RowCount("1") == 2; }));
+    testing::internal::GetCapturedStdout();
+    Settle();
 
     uint8_t* pIds = new uint8_t[5 * 12]{};
     std::memcpy(pIds, a.id, 12);
     std::memcpy(pIds + 12, b.id, 12);
-    std::memcpy(pIds + 24, a.id, 12);  // duplicate; the last two stay unknown (zero)
-    std::vector<Item> items = Claim(LoadItemsById(pIds, 5));
+    std::memcpy(pIds + 24, a.id, 12);  // a duplicate; the last two stay unknown (zero)
+    std::string expectedText = ItemsByIdQueryText(pIds, 5);
+    uint32_t queryId = LoadItemsById(pIds, 5);
+    EXPECT_EQ(expectedText, LastQueued());
+    std::vector<Item> items = Claim(queryId);
     ASSERT_EQ(2u, items.size());
     const Item* pA = Find(items, a);
     const Item* pB = Find(items, b);
@@ -204,6 +240,9 @@ TEST_F(ItemStoreTest, LoadByIdReadsRowsByteExact)
         EXPECT_EQ(0u, item.ownerCid);
         EXPECT_EQ(0u, item.ownerAid);
     }
+
+    // Ids that match nothing give a set of no rows: no items, count 0.
+    EXPECT_TRUE(Claim(LoadItemsById(new uint8_t[12]{}, 1)).empty());
 }
 
 TEST_F(ItemStoreTest, LoadForCharacterGetsItsItemsAndTheAccountStorage)
@@ -217,11 +256,15 @@ TEST_F(ItemStoreTest, LoadForCharacterGetsItsItemsAndTheAccountStorage)
     for (Item* pItem : { &worn, &storage, &storageOfSlot, &otherCharacter, &otherStorage })
         pItem->Save();
     testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(PumpUntil([&] { return RowCount("1") == 5; }));
+    Settle();
+    ASSERT_EQ(5, RowCount());
 
     testing::internal::CaptureStdout();
     uint32_t queryId = LoadItemsForCharacter(7, 12);
-    EXPECT_EQ("LOAD: " + ItemsForCharacterQueryText(7, 12) + "\n", testing::internal::GetCapturedStdout());
+    std::string text = "SELECT ID, Data, ItemLocType FROM items WHERE (OwnerCID=12 AND OwnerAID=0) OR "
+                       "(OwnerAID=7 AND OwnerCID<10)";
+    EXPECT_EQ("LOAD: " + text + "\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(text, LastQueued());
     std::vector<Item> items = Claim(queryId);
     EXPECT_EQ(3u, items.size());
     EXPECT_NE(nullptr, Find(items, worn));
@@ -236,16 +279,20 @@ TEST_F(ItemStoreTest, Deletes)
     Item kept = MakeItem(7, 12, 902, 0);
     for (Item* pItem : { &first, &second, &kept })
         pItem->Save();
-    ASSERT_TRUE(PumpUntil([&] { return RowCount("1") == 3; }));
+    Settle();
+    ASSERT_EQ(3, RowCount());
 
     testing::internal::CaptureStdout();
     EXPECT_TRUE(DeleteItemById(first.id));
+    EXPECT_EQ("DELETE FROM items WHERE ID=0x070000000c00000084030000 LIMIT 1", LastQueued());
     second.inDatabase = 1;
     EXPECT_TRUE(second.DeleteFromDb());
+    EXPECT_EQ("DELETE FROM items WHERE ID=0x070000000c00000085030000", LastQueued());
     EXPECT_EQ("Deleting ? from the database.\nDeleting current item from database...\n",
               testing::internal::GetCapturedStdout());
-    EXPECT_EQ(0, second.inDatabase);  // cleared at once
-    ASSERT_TRUE(PumpUntil([&] { return RowCount("1") == 1; }));
+    EXPECT_EQ(0, second.inDatabase);  // cleared at once, before the statement runs
+    Settle();
+    EXPECT_EQ(1, RowCount());
     EXPECT_EQ(Expected(kept, 12, 0), Row(kept));
 }
 
@@ -253,7 +300,8 @@ TEST_F(ItemStoreTest, ShortAndNullColumnsLeaveZeros)
 {
     fresh.Exec("CREATE TABLE odd (ID VARBINARY(12) NULL, Data VARBINARY(200) NULL, ItemLocType INT NULL)");
     fresh.Exec("INSERT INTO odd VALUES (0x0102030405060708, 0xAABB, NULL), (NULL, NULL, 7)");
-    std::vector<Item> items = Claim(database.Query("SELECT ID, Data, ItemLocType FROM odd ORDER BY ItemLocType", 72));
+    std::string text = "SELECT ID, Data, ItemLocType FROM odd ORDER BY ItemLocType";
+    std::vector<Item> items = Claim(database.Query(text.c_str(), int(text.size())));
     ASSERT_EQ(2u, items.size());
     const uint8_t id[12] = { 1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0 };
     EXPECT_EQ(0, std::memcmp(id, items[0].id, 12));
