@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "characterdelete.h"
 #include "configfile.h"
 #include "handshake.h"
+#include "interfacedata.h"
 #include "netserver.h"
 #include "server.h"
 
@@ -48,9 +50,9 @@ static void RegisterInboundOpcodes(ConfigFile& config)
     RegisterInboundOpcode(config, "CLIENT_VERSION", HandleClientVersion);
     RegisterInboundOpcode(config, "ACCOUNT_LOGIN", nullptr);        // HandleAccountLogin: account login
     RegisterInboundOpcode(config, "ACCOUNT_LOGOUT", HandleAccountLogout);
-    RegisterInboundOpcode(config, "ACCOUNT_DATA_FROM_CC", nullptr); // HandleAccountDataFromClient: interface data
+    RegisterInboundOpcode(config, "ACCOUNT_DATA_FROM_CC", HandleAccountDataFromClient);
     RegisterInboundOpcode(config, "PLAYCREATE_CHARACTER", nullptr);
-    RegisterInboundOpcode(config, "CHARACTER_DELETE", nullptr);     // HandleCharacterDelete: character deletion
+    RegisterInboundOpcode(config, "CHARACTER_DELETE", HandleCharacterDelete);
     RegisterInboundOpcode(config, "CHARACTER_PLAYNAME", nullptr);
     RegisterInboundOpcode(config, "COMPUTER_USER", HandleComputerUser);
     RegisterInboundOpcode(config, "KEEP_ALIVE", HandleKeepAlive);
