@@ -1,8 +1,7 @@
 // The deletion continuation fed with real result sets of the lookup, and the
-// statements it queues run against real rows: a character goes with its own
-// items, never with another account's character or storage. Also the
-// interface-data UPDATE against the real column. The session here has no
-// connection, as after its client has gone: nothing is written anywhere.
+// statements it queues run against real rows. The session here has no
+// connection, as after its client has gone: the continuation must then
+// write nothing and leave nothing behind.
 
 #include <string>
 #include <vector>
@@ -12,7 +11,6 @@
 
 #include "characterdelete.h"
 #include "database.h"
-#include "interfacedata.h"
 #include "server.h"
 #include "sessions.h"
 #include "testdb.h"
@@ -92,16 +90,6 @@ protected:
         return outcome;
     }
 
-    // Looks the name up for the session's account and runs what the
-    // continuation queued.
-    int32_t DeleteByName(const std::string& name)
-    {
-        int32_t outcome = Continue(CharacterLookupQuery(StoredName(name).data(), session.accountId));
-        for (const std::string& text : TakeQueued())
-            db.Exec(text);
-        return outcome;
-    }
-
     std::string Count(const std::string& where)
     {
         return db.Value("SELECT COUNT(*) FROM " + where).value_or("?");
@@ -110,24 +98,6 @@ protected:
     FreshDatabase db;
     ClientData session;
 };
-
-TEST_F(DeleteLookupTest, CharacterGoesWithItsOwnItemsOnly)
-{
-    AddCharacter(12, 7, "Ann");
-    AddCharacter(13, 8, "Ann");   // another account's character of the same name
-    AddCharacter(14, 7, "Bob");
-    AddItem(1, 12, 0);
-    AddItem(2, 12, 0);
-    AddItem(3, 13, 0);
-    AddItem(4, 14, 0);
-    AddItem(5, 2, 8);             // account 8's storage
-
-    EXPECT_EQ(0, DeleteByName("Ann"));
-    EXPECT_EQ("0", Count("characters WHERE ID=12"));
-    EXPECT_EQ("2", Count("characters WHERE ID IN (13, 14)"));
-    EXPECT_EQ("0", Count("items WHERE OwnerCID=12"));
-    EXPECT_EQ("3", Count("items"));
-}
 
 TEST_F(DeleteLookupTest, LowCharacterIdLeavesStorageOfEveryAccount)
 {
@@ -148,14 +118,6 @@ TEST_F(DeleteLookupTest, LowCharacterIdLeavesStorageOfEveryAccount)
     EXPECT_EQ("2", Count("items"));
 }
 
-TEST_F(DeleteLookupTest, NoCharacterOfThatNameForTheAccount)
-{
-    AddCharacter(13, 8, "Ann");
-    AddCharacter(14, 7, "Anna");
-    EXPECT_EQ(-2, DeleteByName("Ann"));
-    EXPECT_EQ("2", Count("characters"));
-}
-
 TEST_F(DeleteLookupTest, UnusableLookupResultsQueueNothing)
 {
     QUERY_RESULT failed = {nullptr, 2, -1};
@@ -168,33 +130,6 @@ TEST_F(DeleteLookupTest, UnusableLookupResultsQueueNothing)
     // The largest id is still an id.
     EXPECT_EQ(0, Continue("SELECT 4294967295 AS ID"));
     EXPECT_EQ(2u, TakeQueued().size());
-}
-
-// The UPDATE as the database receives it: without its marker.
-std::string Sent(const std::string& text)
-{
-    return text.substr(0, text.find("@NOSTATUS"));
-}
-
-TEST(InterfaceDataStatementTest, StoredByteForByteAndEmptyAsEmpty)
-{
-    FreshDatabase db;
-    db.Exec("INSERT INTO accounts(AccountID, Email) VALUES(7, 0x61)");
-    std::vector<uint8_t> data(kInterfaceMessageLimit - kInterfaceDataOffset);
-    for (size_t i = 0; i < data.size(); i++)
-        data[i] = uint8_t(i * 7);
-    db.Exec(Sent(InterfaceDataUpdateQuery(data.data(), uint32_t(data.size()), 7)));
-    EXPECT_EQ("690", db.Value("SELECT InterfaceDataSize FROM accounts WHERE AccountID=7"));
-    EXPECT_EQ(std::string(data.begin(), data.end()),
-              db.Value("SELECT InterfaceData FROM accounts WHERE AccountID=7"));
-
-    db.Exec(Sent(InterfaceDataUpdateQuery(nullptr, 0, 7)));
-    EXPECT_EQ("0", db.Value("SELECT InterfaceDataSize FROM accounts WHERE AccountID=7"));
-    EXPECT_EQ(std::string(), db.Value("SELECT InterfaceData FROM accounts WHERE AccountID=7"));
-
-    // The hex form of no bytes would not have been accepted at all.
-    EXPECT_NE(0, mysql_query(db.Connection(),
-                             "UPDATE accounts SET InterfaceDataSize=0, InterfaceData=0x WHERE AccountID=7"));
 }
 
 } // namespace
