@@ -50,6 +50,9 @@ struct AccountRow {
 uint32_t AddAccount(FreshDatabase& db, const AccountRow& row);
 
 struct CharacterRow {
+    CharacterRow() = default;
+    CharacterRow(uint32_t owner, std::u16string name_) : ownerAccountId(owner), name(std::move(name_)) {}
+
     uint32_t ownerAccountId = 0;
     std::u16string name;
     uint16_t location = 0;
