@@ -49,6 +49,15 @@ std::string PasswordDigest(const std::u16string& password)
     return std::string(reinterpret_cast<char*>(digest), sizeof digest);
 }
 
+// Out of line: inlined into a caller that passes std::nullopt, the move
+// makes GCC 12 warn about a string that is never there.
+AccountRow::AccountRow(std::u16string email_, std::optional<std::string> password_, int32_t accessLevel_,
+                       int32_t timeAccountMarked_, int32_t durationOfMark_)
+    : email(std::move(email_)), password(std::move(password_)), accessLevel(accessLevel_),
+      timeAccountMarked(timeAccountMarked_), durationOfMark(durationOfMark_)
+{
+}
+
 static std::string OptionalBytes(const std::optional<std::string>& bytes)
 {
     return bytes ? SqlBytes(*bytes) : "NULL";

@@ -31,11 +31,7 @@ std::string PasswordDigest(const std::u16string& password);
 
 struct AccountRow {
     explicit AccountRow(std::u16string email_, std::optional<std::string> password_ = std::nullopt,
-                        int32_t accessLevel_ = 50, int32_t timeAccountMarked_ = 0, int32_t durationOfMark_ = 0)
-        : email(std::move(email_)), password(std::move(password_)), accessLevel(accessLevel_),
-          timeAccountMarked(timeAccountMarked_), durationOfMark(durationOfMark_)
-    {
-    }
+                        int32_t accessLevel_ = 50, int32_t timeAccountMarked_ = 0, int32_t durationOfMark_ = 0);
 
     std::u16string email;                      // the login name
     std::optional<std::string> password;       // Password: 32 raw bytes; none: NULL
