@@ -3,15 +3,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include <mysql.h>
-
 #include "database.h"
 #include "kelclient.h"
 #include "packetreader.h"
 #include "replies.h"
+#include "rowfields.h"
 #include "server.h"
 #include "sessions.h"
 #include "utility.h"
+#include "widetext.h"
 
 // Bytes of the fixed fields: number, request id, name length.
 static const uint32_t kFixedSize = 8;
@@ -26,30 +26,6 @@ static int32_t WholeBuffer(const PacketReader* reader)
 static uint16_t PeekU16(const PacketReader* reader, uint32_t offset)
 {
     return uint16_t(reader->data[offset] | (reader->data[offset + 1] << 8));
-}
-
-// Up to maxUnits UTF-16LE units as UTF-8, ending at the first zero unit.
-static std::string NameAsText(const uint8_t* units, uint32_t maxUnits)
-{
-    std::string text;
-    for (uint32_t i = 0; i < maxUnits; i++) {
-        uint32_t unit = units[2 * i] | (units[2 * i + 1] << 8);
-        if (unit == 0)
-            break;
-        if (unit >= 0xD800 && unit <= 0xDFFF)
-            unit = '?';   // halves of surrogate pairs are not worth decoding for a trace
-        if (unit < 0x80) {
-            text += char(unit);
-        } else if (unit < 0x800) {
-            text += char(0xC0 | (unit >> 6));
-            text += char(0x80 | (unit & 0x3F));
-        } else {
-            text += char(0xE0 | (unit >> 12));
-            text += char(0x80 | ((unit >> 6) & 0x3F));
-            text += char(0x80 | (unit & 0x3F));
-        }
-    }
-    return text;
 }
 
 void FreeCharacterDeleteData(void* data)
@@ -117,7 +93,7 @@ int32_t HandleCharacterDelete(PacketReader* reader, KelClient* client)
     CharacterDeleteData* data = new CharacterDeleteData();
     data->nameLength = reader->ReadU16();
     reader->ReadBytes(data->name, 2 * uint32_t(data->nameLength));
-    printf("Deleting: %s\n", NameAsText(data->name, kCharacterNameUnits).c_str());
+    printf("Deleting: %s\n", WideTextForConsole(data->name, kCharacterNameUnits).c_str());
 
     std::string query = CharacterLookupQuery(data->name, session->accountId);
     uint32_t queryId = server.database.Query(query.c_str(), int(query.size()));
@@ -129,12 +105,12 @@ int32_t HandleCharacterDelete(PacketReader* reader, KelClient* client)
 // The character id of a lookup row: the decimal digits of its first column,
 // taken within the length the row gives. False for NULL, no digits or a value
 // beyond 32 bits.
-static bool ParseCharacterId(const char* text, unsigned long length, uint32_t* id)
+static bool ParseCharacterId(const char* text, size_t length, uint32_t* id)
 {
     if (!text || length == 0)
         return false;
     uint64_t value = 0;
-    unsigned long i = 0;
+    size_t i = 0;
     for (; i < length && text[i] >= '0' && text[i] <= '9'; i++) {
         value = value * 10 + uint64_t(text[i] - '0');
         if (value > UINT32_MAX)
@@ -159,10 +135,9 @@ int32_t OnCharacterDeleteLookup(QUERY_RESULT* result, ClientData* client)
         SendFailure(client, RESULT_REQUEST_FAILED);
         return -1;
     }
-    MYSQL_ROW row = mysql_fetch_row(result->result);
-    unsigned long* lengths = row ? mysql_fetch_lengths(result->result) : nullptr;
+    RowFields row;
     uint32_t characterId = 0;
-    if (!row || !lengths || !ParseCharacterId(row[0], lengths[0], &characterId)) {
+    if (!row.Fetch(result->result) || !ParseCharacterId(row.Bytes(0), row.Length(0), &characterId)) {
         SendFailure(client, RESULT_REQUEST_FAILED);
         return -2;
     }

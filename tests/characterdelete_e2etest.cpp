@@ -11,7 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "dbpoll.h"
-#include "loginsession.h"
+#include "accountrows.h"
+#include "loginsequence.h"
 #include "serverprocess.h"
 #include "testclient.h"
 #include "testdb.h"
@@ -22,8 +23,8 @@ class CharacterDeleteTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        account = AddAccount(db, u"ann@x", u"secret");
-        otherAccount = AddAccount(db, u"bob@x", u"hidden");
+        account = AddAccount(db, AccountRow{u"ann@x", PasswordDigest(u"secret")});
+        otherAccount = AddAccount(db, AccountRow{u"bob@x", PasswordDigest(u"hidden")});
         server.UseDatabase(db);
         ASSERT_TRUE(server.Start()) << server.Failure();
         ASSERT_TRUE(client.Connect(server.LoginPort()));
@@ -36,26 +37,20 @@ protected:
         }
     }
 
-    void LogInAccount()
-    {
-        std::string defaults = ReadFileText(server.Dir() + "/Data/Packets/DefaultInterface");
-        std::vector<uint8_t> accountData;
-        ASSERT_TRUE(LogIn(client, 1, u"ann@x", u"secret", defaults.size(), &accountData));
-    }
+    void LogInAccount() { ASSERT_TRUE(LogIn(client, 1, u"ann@x", u"secret")); }
 
-    void AddCharacter(uint32_t id, uint32_t owner, const std::u16string& name)
+    // A character with a chosen id (ids below 10 are never handed out, but
+    // a row may still carry one).
+    void AddCharacterWithId(uint32_t id, uint32_t owner, const std::u16string& name)
     {
         db.Exec("INSERT INTO characters(ID, OwnerAccountID, Name) VALUES(" + std::to_string(id) + ", " +
-                std::to_string(owner) + ", " + HexLiteral(PaddedWide(name, 60)) + ")");
+                std::to_string(owner) + ", " + SqlBytes(WideBlock(name, 60)) + ")");
     }
 
     // An item row; storage rows have the account in OwnerAID.
-    void AddItem(uint32_t serial, uint32_t ownerCid, uint32_t ownerAid)
+    void AddOwnedItem(uint32_t serial, uint32_t ownerCid, uint32_t ownerAid)
     {
-        char id[32];
-        snprintf(id, sizeof id, "0x%024x", serial);
-        db.Exec("INSERT INTO items(ID, Data, OwnerCID, OwnerAID) VALUES(" + std::string(id) + ", '', " +
-                std::to_string(ownerCid) + ", " + std::to_string(ownerAid) + ")");
+        AddItem(db, ItemId(ownerAid, ownerCid, serial), ItemData({}), 0, ownerCid, ownerAid);
     }
 
     Fields DeleteRequest(uint32_t requestId, const std::u16string& name)
@@ -67,8 +62,7 @@ protected:
     {
         std::vector<uint8_t> reply;
         EXPECT_TRUE(client.Receive(10, &reply)) << HexBytes(reply);
-        EXPECT_EQ(HexBytes(Fields().Op(client, "STREAM_TERMINATOR").U32(requestId).U32(code).bytes),
-                  HexBytes(reply));
+        EXPECT_EQ(HexBytes(StreamTerminator(client, requestId, code).bytes), HexBytes(reply));
     }
 
     void ExpectStillServed()
@@ -93,7 +87,7 @@ protected:
 
 TEST_F(CharacterDeleteTest, NotLoggedInIsRefusedWithItsOwnRequestId)
 {
-    AddCharacter(12, account, u"Ann");
+    AddCharacterWithId(12, account, u"Ann");
     ASSERT_TRUE(client.SendRaw(DeleteRequest(3, u"Ann").bytes));
     ExpectTerminator(3, 24);
     ASSERT_TRUE(client.SendRaw(DeleteRequest(0x0A0B0C0D, u"Ann").bytes));
@@ -121,15 +115,15 @@ TEST_F(CharacterDeleteTest, SplitRequestIsAnsweredOnceWhole)
 
 TEST_F(CharacterDeleteTest, OwnCharacterGoesWithItsItemsOnly)
 {
-    AddCharacter(12, account, u"Ann");
-    AddCharacter(13, otherAccount, u"Ann");   // same name, another account
-    AddCharacter(14, account, u"Bea");
-    AddItem(1, 12, 0);
-    AddItem(2, 12, 0);
-    AddItem(3, 13, 0);
-    AddItem(4, 14, 0);
-    AddItem(5, 2, otherAccount);              // storage of both accounts
-    AddItem(6, 2, account);
+    AddCharacterWithId(12, account, u"Ann");
+    AddCharacterWithId(13, otherAccount, u"Ann");   // same name, another account
+    AddCharacterWithId(14, account, u"Bea");
+    AddOwnedItem(1, 12, 0);
+    AddOwnedItem(2, 12, 0);
+    AddOwnedItem(3, 13, 0);
+    AddOwnedItem(4, 14, 0);
+    AddOwnedItem(5, 2, otherAccount);              // storage of both accounts
+    AddOwnedItem(6, 2, account);
     LogInAccount();
 
     ASSERT_TRUE(client.SendRaw(DeleteRequest(4, u"Ann").bytes));
@@ -148,13 +142,13 @@ TEST_F(CharacterDeleteTest, OwnCharacterGoesWithItsItemsOnly)
 
 TEST_F(CharacterDeleteTest, AnotherAccountsCharacterIsNotFound)
 {
-    AddCharacter(13, otherAccount, u"Cid");
-    AddItem(3, 13, 0);
+    AddCharacterWithId(13, otherAccount, u"Cid");
+    AddOwnedItem(3, 13, 0);
     LogInAccount();
     ASSERT_TRUE(client.SendRaw(DeleteRequest(6, u"Cid").bytes));
     ExpectTerminator(6, 46);
     // A prefix of a name is another name.
-    AddCharacter(14, account, u"Cidney");
+    AddCharacterWithId(14, account, u"Cidney");
     ASSERT_TRUE(client.SendRaw(DeleteRequest(7, u"Cid").bytes));
     ExpectTerminator(7, 46);
     EXPECT_TRUE(client.ExpectNothing());
@@ -164,10 +158,10 @@ TEST_F(CharacterDeleteTest, AnotherAccountsCharacterIsNotFound)
 
 TEST_F(CharacterDeleteTest, LowCharacterIdLeavesEveryAccountsStorage)
 {
-    AddCharacter(3, account, u"Low");
-    AddItem(1, 3, 0);                  // the character's own item
-    AddItem(2, 3, otherAccount);       // storage rows under the same OwnerCID
-    AddItem(3, 3, account);
+    AddCharacterWithId(3, account, u"Low");
+    AddOwnedItem(1, 3, 0);                  // the character's own item
+    AddOwnedItem(2, 3, otherAccount);       // storage rows under the same OwnerCID
+    AddOwnedItem(3, 3, account);
     LogInAccount();
     ASSERT_TRUE(client.SendRaw(DeleteRequest(8, u"Low").bytes));
     ExpectTerminator(8, 0);
@@ -179,7 +173,7 @@ TEST_F(CharacterDeleteTest, LowCharacterIdLeavesEveryAccountsStorage)
 TEST_F(CharacterDeleteTest, NameTooLongToBeStoredIsRefusedWithoutALookup)
 {
     std::u16string longest(30, u'x');
-    AddCharacter(12, account, longest);
+    AddCharacterWithId(12, account, longest);
     LogInAccount();
     // 31 units, sent whole.
     ASSERT_TRUE(client.SendRaw(DeleteRequest(9, longest + u"x").bytes));
@@ -198,7 +192,7 @@ TEST_F(CharacterDeleteTest, NameTooLongToBeStoredIsRefusedWithoutALookup)
 
 TEST_F(CharacterDeleteTest, SplitNameWhileLoggedInIsLookedUpWhole)
 {
-    AddCharacter(12, account, u"Annabel");
+    AddCharacterWithId(12, account, u"Annabel");
     LogInAccount();
     std::vector<uint8_t> request = DeleteRequest(12, u"Annabel").bytes;
     ASSERT_TRUE(client.SendRaw(std::vector<uint8_t>(request.begin(), request.begin() + 13)));
@@ -208,9 +202,20 @@ TEST_F(CharacterDeleteTest, SplitNameWhileLoggedInIsLookedUpWhole)
     EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM characters", "0"));
 }
 
+TEST_F(CharacterDeleteTest, RefusedLoginToAnotherAccountGivesNoRightsThere)
+{
+    AddCharacterWithId(13, otherAccount, u"Cid");
+    LogInAccount();
+    ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, 2, u"guess", u"bob@x").bytes));
+    ExpectTerminator(2, 11);
+    ASSERT_TRUE(client.SendRaw(DeleteRequest(3, u"Cid").bytes));
+    ExpectTerminator(3, 46);
+    EXPECT_EQ("1", Count("characters"));
+}
+
 TEST_F(CharacterDeleteTest, ClientLeavingMidRequestHarmsNobody)
 {
-    AddCharacter(12, account, u"Ann");
+    AddCharacterWithId(12, account, u"Ann");
     LogInAccount();
     ASSERT_TRUE(client.SendRaw(DeleteRequest(13, u"Ann").bytes));
     client.Close();

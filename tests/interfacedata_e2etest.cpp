@@ -9,7 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "dbpoll.h"
-#include "loginsession.h"
+#include "accountrows.h"
+#include "loginsequence.h"
 #include "serverprocess.h"
 #include "testclient.h"
 #include "testdb.h"
@@ -20,11 +21,10 @@ class InterfaceDataTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        account = AddAccount(db, u"ann@x", u"secret");
+        account = AddAccount(db, AccountRow{u"ann@x", PasswordDigest(u"secret")});
         server.UseDatabase(db);
         ASSERT_TRUE(server.Start()) << server.Failure();
         ASSERT_TRUE(client.Connect(server.LoginPort()));
-        defaultSize = ReadFileText(server.Dir() + "/Data/Packets/DefaultInterface").size();
     }
 
     void TearDown() override
@@ -52,8 +52,27 @@ protected:
     {
         std::vector<uint8_t> reply;
         EXPECT_TRUE(client.Receive(10, &reply)) << HexBytes(reply);
-        EXPECT_EQ(HexBytes(Fields().Op(client, "STREAM_TERMINATOR").U32(requestId).U32(code).bytes),
-                  HexBytes(reply));
+        EXPECT_EQ(HexBytes(StreamTerminator(client, requestId, code).bytes), HexBytes(reply));
+    }
+
+    // Logs in and returns ACCOUNT_DATA: for an account without characters,
+    // everything before the fixed tail of the answer.
+    std::vector<uint8_t> LogInForAccountData(TestClient& who, uint32_t requestId)
+    {
+        std::vector<uint8_t> answer;
+        EXPECT_TRUE(LogIn(who, requestId, u"ann@x", u"secret", &answer)) << HexBytes(answer);
+        size_t tail = LoginAnswerTail(who, requestId).bytes.size();
+        if (answer.size() < tail)
+            return {};
+        return std::vector<uint8_t>(answer.begin(), answer.end() - tail);
+    }
+
+    std::vector<uint8_t> DefaultAccountData(TestClient& who, uint32_t requestId)
+    {
+        std::string file = ReadFileText(server.Dir() + "/Data/Packets/DefaultInterface");
+        std::vector<uint8_t> expected = Fields().Op(who, "ACCOUNT_DATA").U32(requestId).bytes;
+        expected.insert(expected.end(), file.begin() + 6, file.end());
+        return expected;
     }
 
     std::string Row(const std::string& column)
@@ -71,7 +90,6 @@ protected:
     ServerProcess server;
     TestClient client{server.Dir()};
     uint32_t account = 0;
-    size_t defaultSize = 0;
 };
 
 TEST_F(InterfaceDataTest, NothingHappensBeforeALogin)
@@ -87,8 +105,7 @@ TEST_F(InterfaceDataTest, NothingHappensBeforeALogin)
 
 TEST_F(InterfaceDataTest, StoredDataComesBackAtTheNextLogin)
 {
-    std::vector<uint8_t> accountData;
-    ASSERT_TRUE(LogIn(client, 1, u"ann@x", u"secret", defaultSize, &accountData));
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
     std::vector<uint8_t> data = Pattern(50);
     ASSERT_TRUE(client.SendRaw(DataMessage(20, data).bytes));
     ExpectTerminator(20, 0);
@@ -99,16 +116,14 @@ TEST_F(InterfaceDataTest, StoredDataComesBackAtTheNextLogin)
     // the request id, the rest is what was stored.
     TestClient again(server.Dir());
     ASSERT_TRUE(again.Connect(server.LoginPort()));
-    ASSERT_TRUE(LogIn(again, 0x15, u"ann@x", u"secret", data.size(), &accountData));
     std::vector<uint8_t> expected = Fields().Op(again, "ACCOUNT_DATA").U32(0x15).bytes;
     expected.insert(expected.end(), data.begin() + 6, data.end());
-    EXPECT_EQ(HexBytes(expected), HexBytes(accountData));
+    EXPECT_EQ(HexBytes(expected), HexBytes(LogInForAccountData(again, 0x15)));
 }
 
 TEST_F(InterfaceDataTest, SevenHundredBytesAreStoredAndOneMoreIsRefused)
 {
-    std::vector<uint8_t> accountData;
-    ASSERT_TRUE(LogIn(client, 1, u"ann@x", u"secret", defaultSize, &accountData));
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
     std::vector<uint8_t> data = Pattern(690);
     ASSERT_EQ(700u, DataMessage(21, data).bytes.size());
     ASSERT_TRUE(client.SendRaw(DataMessage(21, data).bytes));
@@ -126,8 +141,7 @@ TEST_F(InterfaceDataTest, SevenHundredBytesAreStoredAndOneMoreIsRefused)
 
 TEST_F(InterfaceDataTest, NoDataIsStoredAsTheEmptyValue)
 {
-    std::vector<uint8_t> accountData;
-    ASSERT_TRUE(LogIn(client, 1, u"ann@x", u"secret", defaultSize, &accountData));
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
     ASSERT_TRUE(client.SendRaw(DataMessage(23, Pattern(40)).bytes));
     ExpectTerminator(23, 0);
     ASSERT_TRUE(WaitForValue(db, SizeQuery(), "40"));
@@ -141,13 +155,12 @@ TEST_F(InterfaceDataTest, NoDataIsStoredAsTheEmptyValue)
     // With nothing stored the next login gets the default interface.
     TestClient again(server.Dir());
     ASSERT_TRUE(again.Connect(server.LoginPort()));
-    ASSERT_TRUE(LogIn(again, 2, u"ann@x", u"secret", defaultSize, &accountData));
+    EXPECT_EQ(HexBytes(DefaultAccountData(again, 2)), HexBytes(LogInForAccountData(again, 2)));
 }
 
 TEST_F(InterfaceDataTest, FixedFieldsSplitAcrossWritesAreAwaited)
 {
-    std::vector<uint8_t> accountData;
-    ASSERT_TRUE(LogIn(client, 1, u"ann@x", u"secret", defaultSize, &accountData));
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
     std::vector<uint8_t> data = Pattern(30);
     std::vector<uint8_t> message = DataMessage(25, data).bytes;
     ASSERT_TRUE(client.SendRaw(std::vector<uint8_t>(message.begin(), message.begin() + 7)));
@@ -156,6 +169,18 @@ TEST_F(InterfaceDataTest, FixedFieldsSplitAcrossWritesAreAwaited)
     ExpectTerminator(25, 0);
     ASSERT_TRUE(WaitForValue(db, SizeQuery(), "30"));
     EXPECT_EQ(std::string(data.begin(), data.end()), Row("InterfaceData"));
+}
+
+TEST_F(InterfaceDataTest, RefusedLoginToAnotherAccountLeavesItsRowAlone)
+{
+    uint32_t other = AddAccount(db, AccountRow{u"bob@x", PasswordDigest(u"hidden")});
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
+    ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, 2, u"guess", u"bob@x").bytes));
+    ExpectTerminator(2, 11);
+    ASSERT_TRUE(client.SendRaw(DataMessage(26, Pattern(20)).bytes));
+    ExpectTerminator(26, 0);
+    ASSERT_TRUE(WaitForValue(db, SizeQuery(), "20"));
+    EXPECT_EQ("0", db.Value("SELECT InterfaceDataSize FROM accounts WHERE AccountID=" + std::to_string(other)));
 }
 
 } // namespace
