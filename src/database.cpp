@@ -1,0 +1,158 @@
+// The Database's life: connecting, the query classes of the pipes, teardown.
+
+#include "database.h"
+
+#include <cstdio>
+
+#include "databaseworker.h"
+#include "threads.h"
+
+namespace {
+
+// Time-outs in seconds. A half-open connection must not hold a pipe forever.
+constexpr unsigned int CONNECT_TIMEOUT = 10;
+constexpr unsigned int READ_TIMEOUT = 30;
+constexpr unsigned int WRITE_TIMEOUT = 30;
+
+// A connection that reconnects by itself when the server restarts or drops
+// it after idle time, so the second try of a statement gets through.
+MYSQL* OpenConnection(const char* host, const char* user, const char* password, const char* dbName,
+                      unsigned int port)
+{
+    MYSQL* handle = new MYSQL();
+    mysql_init(handle);
+    my_bool reconnect = 1;
+    mysql_options(handle, MYSQL_OPT_RECONNECT, &reconnect);
+    mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &CONNECT_TIMEOUT);
+    mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &READ_TIMEOUT);
+    mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &WRITE_TIMEOUT);
+    if (!mysql_real_connect(handle, host, user, password, dbName, port, nullptr, 0)) {
+        mysql_close(handle);   // frees what the library allocated for the attempt
+        delete handle;
+        return nullptr;
+    }
+    return handle;
+}
+
+PIPE MakePipe(MYSQL* handle)
+{
+    PIPE pipe;
+    pipe.mysql = handle;
+    pipe.mutex = new NLmutex();
+    nlMutexInit(pipe.mutex);
+    return pipe;
+}
+
+} // namespace
+
+std::vector<int8_t> QueryClassSplit(size_t n)
+{
+    switch (n) {
+    case 0: return {};
+    case 1: return {0};
+    case 2: return {1, 3};
+    case 3: return {1, 2, 3};
+    case 4: return {1, 2, 3, 4};
+    }
+    // Three fifths write, two thirds of each side for short statements.
+    // Integer forms of the double products truncated toward zero.
+    size_t writers = 3 * n / 5;
+    size_t readers = n - writers;
+    size_t shortWriters = 2 * writers / 3;
+    size_t shortReaders = 2 * readers / 3;
+    std::vector<int8_t> classes;
+    classes.insert(classes.end(), shortWriters, 1);
+    classes.insert(classes.end(), writers - shortWriters, 2);
+    classes.insert(classes.end(), shortReaders, 3);
+    classes.insert(classes.end(), readers - shortReaders, 4);
+    return classes;
+}
+
+Database::Database() : nextQueryId(2), queuedCount(0), processedCount(0) {}
+
+void Database::Init()
+{
+    // Initialise the client library here, on the main thread, before any worker exists.
+    mysql_library_init(0, nullptr, nullptr);
+}
+
+bool Database::Connect(const char* host, const char* user, const char* password, const char* dbName,
+                       unsigned int port, int pipeCount)
+{
+    if (pipeCount <= 0)
+        return false;
+    if (pipeCount > MAX_PIPES)
+        pipeCount = MAX_PIPES;
+    size_t first = pipes.size();
+    for (int i = 0; i < pipeCount; ++i) {
+        MYSQL* handle = OpenConnection(host, user, password, dbName, port);
+        if (!handle) {
+            printf("Failed to connect to database!\n");
+            // A retry starts from the same set, not on top of half of one.
+            ClosePipes(first);
+            return false;
+        }
+        printf("    Success: Database Name: %s\n", dbName);
+        printf("    Success: Host: %s\n", host);
+        printf("    Success: User: %s\n", user);
+        printf("    Success: Port: %d\n", static_cast<int>(port));
+        printf("[+] Connected: Vessik Database %d\n", i);
+        pipes.push_back(MakePipe(handle));
+    }
+    std::vector<int8_t> classes = QueryClassSplit(pipes.size());
+    for (size_t i = 0; i < pipes.size(); ++i)
+        pipes[i].queryClass = classes[i];
+    return true;
+}
+
+// Stops the pipe's worker, so no statement runs on it, then releases it.
+void Database::ClosePipe(PIPE& pipe)
+{
+    StopPipeWorker(pipe.worker);
+    pipe.worker = nullptr;
+    if (pipe.mysql) {
+        mysql_close(pipe.mysql);
+        delete pipe.mysql;
+        pipe.mysql = nullptr;
+    }
+    if (pipe.mutex) {
+        nlMutexDestroy(pipe.mutex);
+        delete pipe.mutex;
+        pipe.mutex = nullptr;
+    }
+    for (THREAD_INFO* info : pipe.threads)
+        FreeThreadInfo(info);
+    pipe.threads.clear();
+}
+
+// Closes and removes the pipes from index `first` on.
+void Database::ClosePipes(size_t first)
+{
+    for (size_t i = first; i < pipes.size(); ++i)
+        ClosePipe(pipes[i]);
+    pipes.resize(first);
+}
+
+Database::~Database()
+{
+    Flush();
+    printf("Queries Processed: %u/%u\n", processedCount, queuedCount);
+
+    // Everything that belongs to the client library goes before the library ends.
+    for (QUERY& query : queue)
+        delete[] query.text;
+    queue.clear();
+    for (auto& entry : results) {
+        if (entry.second.result)
+            mysql_free_result(entry.second.result);
+    }
+    results.clear();
+
+    for (size_t i = 0; i < pipes.size(); ++i) {
+        printf("Closing database connection %d...\n", static_cast<int>(i + 1));
+        ClosePipe(pipes[i]);
+    }
+    pipes.clear();
+    mysql_server_end();
+    printf("Shutdown.\n");
+}
