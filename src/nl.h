@@ -67,7 +67,11 @@ NLsocket nlOpen(NLushort port, NLenum type);
 NLboolean nlListen(NLsocket socket);
 NLsocket nlAcceptConnection(NLsocket socket);
 NLboolean nlClose(NLsocket socket);
+// Read: bytes read; 0 when nothing is waiting; NL_INVALID when the peer
+// closed (NL_MESSAGE_END) or reset (NL_SOCK_DISCONNECT) or on error.
 NLint nlRead(NLsocket socket, void* buffer, NLint nbytes);
+// Write: bytes written, possibly fewer than asked; 0 when the socket is full;
+// NL_INVALID on error. Never blocks, never raises SIGPIPE.
 NLint nlWrite(NLsocket socket, const void* buffer, NLint nbytes);
 // The port a socket is bound to (0 when unknown); lets tests listen on port 0.
 NLushort nlGetLocalPort(NLsocket socket);
@@ -77,6 +81,10 @@ NLint nlGroupCreate(void);
 NLboolean nlGroupDestroy(NLint group);
 NLboolean nlGroupAddSocket(NLint group, NLsocket socket);
 NLboolean nlGroupDeleteSocket(NLint group, NLsocket socket);
+// Writes up to number ready members into sockets, in the order they were
+// added, and returns how many. NL_READ_STATUS: data waiting, or the peer
+// closed or reset (its read then fails). NL_WRITE_STATUS: room to write.
+// A read poll costs the active members only; a write poll visits them all.
 NLint nlPollGroup(NLint group, NLenum name, NLsocket* sockets, NLint number, NLint timeout);
 
 // Errors of the calling thread.

@@ -1,0 +1,58 @@
+#include "kelclient.h"
+
+#include <cstring>
+
+void KelClient::AppendRecv(const void* data, int32_t count)
+{
+    if (count <= 0)
+        return;
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    recvBuffer.insert(recvBuffer.end(), bytes, bytes + count);
+}
+
+void KelClient::Write(const void* data, int32_t count)
+{
+    if (count <= 0)
+        return;
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    sendBuffer.insert(sendBuffer.end(), bytes, bytes + count);
+}
+
+void KelClient::WriteBytes(const void* data, int32_t count)
+{
+    Write(data, count);
+}
+
+void KelClient::Write8(uint8_t value)
+{
+    sendBuffer.push_back(value);
+}
+
+void KelClient::Write16(uint16_t value)
+{
+    sendBuffer.push_back((uint8_t)(value & 0xFF));
+    sendBuffer.push_back((uint8_t)(value >> 8));
+}
+
+void KelClient::Write32(uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        sendBuffer.push_back((uint8_t)((value >> shift) & 0xFF));
+}
+
+void KelClient::WriteRepeat(uint8_t value, int32_t count)
+{
+    if (count <= 0)
+        return;
+    sendBuffer.insert(sendBuffer.end(), (size_t)count, value);
+}
+
+void KelClient::ResetCipher()
+{
+    memset(cipher.table, 0, sizeof cipher.table);
+    cipher.x = 0;
+    cipher.y = 0;
+    cipherOn = true;
+    clearPending = (uint32_t)sendBuffer.size();
+    sealedCount = 0;
+}

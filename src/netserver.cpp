@@ -1,0 +1,325 @@
+#include "netserver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const NLint kReadChunk = 2090;              // most bytes taken by one read
+const NLint kMostReadyReported = 30000;     // size of the read poll's ready list
+// No message of the protocol exceeds about 64 KiB; a client that buffers
+// more than this is broken or hostile and is dropped like a failed read.
+const size_t kMostBufferedBytes = 128 * 1024;
+const uint32_t kFullSendSweepEvery = 1024;  // polls between two looks at every client's send buffer
+
+void EraseFront(std::vector<uint8_t>& buffer, size_t count)
+{
+    buffer.erase(buffer.begin(), buffer.begin() + (std::ptrdiff_t)std::min(count, buffer.size()));
+}
+
+} // namespace
+
+int32_t NetworkInit()
+{
+    if (!nlInit())
+        return -1;
+    if (!nlSelectNetwork(NL_IP))
+        return -2;
+    return 0;
+}
+
+int32_t NetworkShutdown()
+{
+    nlShutdown();
+    return 0;
+}
+
+NetServer::NetServer()
+    : listenSocket(NL_INVALID), port(0), group(NL_INVALID), maxClients(0), onConnect(nullptr),
+      onDisconnect(nullptr), onRawData(nullptr), readActiveSockets((size_t)kMostReadyReported)
+{
+}
+
+NetServer::~NetServer()
+{
+    opcodes.clear();
+    clients.clear();
+}
+
+int32_t NetServer::Start(const char* address, uint16_t pPort, uint32_t pMaxClients)
+{
+    port = pPort;
+    if (address != nullptr) {
+        // A text that does not parse leaves the address invalid, and the
+        // open below then fails instead of binding to every interface.
+        NLaddress local;
+        nlStringToAddr(address, &local);
+        nlSetLocalAddr(&local);
+    }
+    listenSocket = nlOpen(pPort, NL_RELIABLE);
+    if (listenSocket == NL_INVALID)
+        return -1;
+    if (!nlListen(listenSocket))
+        return -2;
+    group = nlGroupCreate();
+    maxClients = pMaxClients;
+    onRawData = nullptr;
+    return 0;
+}
+
+void NetServer::SetCallbacks(ClientCallback connect, ClientCallback disconnect, RawDataCallback rawData)
+{
+    onConnect = connect;
+    onDisconnect = disconnect;
+    onRawData = rawData;
+}
+
+void NetServer::RegisterOpcode(const char* name, uint16_t opcode, OpcodeHandler handler)
+{
+    if (opcodes.count(opcode) != 0)
+        return;
+    OPCODE entry = {};
+    entry.opcode = opcode;
+    snprintf(entry.name, sizeof entry.name, "%s", name != nullptr ? name : "");
+    entry.handler = handler;
+    opcodes[opcode] = entry;
+}
+
+int32_t NetServer::Poll()
+{
+    AcceptStage();
+    ReadStage();
+    SendStage();
+    DispatchStage();
+    return 0;
+}
+
+KelClient* NetServer::FindClient(NLsocket socket)
+{
+    auto it = clients.find(socket);
+    if (it == clients.end())
+        return nullptr;
+    ListForSend(&it->second);   // whoever holds the record may queue bytes
+    return &it->second;
+}
+
+void NetServer::Send(NLsocket socket, const void* data, int32_t count)
+{
+    KelClient* client = FindClient(socket);
+    if (client != nullptr)
+        client->Write(data, count);
+}
+
+void NetServer::RemoveClient(NLsocket socket)
+{
+    nlGroupDeleteSocket(group, socket);
+    nlClose(socket);
+    clients.erase(socket);
+}
+
+int32_t NetServer::Stop()
+{
+    for (auto& entry : clients) {
+        entry.second.recvBuffer.clear();
+        entry.second.sendBuffer.clear();
+        nlClose(entry.second.socket);
+    }
+    nlClose(listenSocket);
+    nlGroupDestroy(group);
+    clients.clear();
+    opcodes.clear();
+    sendList.clear();
+    dispatchList.clear();
+    return 0;
+}
+
+void NetServer::ListForSend(KelClient* client)
+{
+    if (!client->sendListed) {
+        client->sendListed = true;
+        sendList.push_back(client->socket);
+    }
+}
+
+void NetServer::ListForDispatch(KelClient* client)
+{
+    if (!client->dispatchListed) {
+        client->dispatchListed = true;
+        dispatchList.push_back(client->socket);
+    }
+}
+
+// At most one connection per poll, and only while there is room.
+void NetServer::AcceptStage()
+{
+    if (clients.size() >= maxClients)
+        return;
+    NLsocket socket = nlAcceptConnection(listenSocket);
+    if (socket == NL_INVALID)
+        return;
+    nlGroupAddSocket(group, socket);
+    KelClient& client = clients[socket];
+    client.socket = socket;
+    client.id = 0;
+    client.cipherOn = false;
+    if (onConnect != nullptr) {
+        ListForSend(&client);
+        onConnect(&client);
+    }
+    printf("Client connected\n");
+}
+
+// The ready list is taken whole before any read, so a client accepted in
+// this poll can already be read.
+void NetServer::ReadStage()
+{
+    NLint ready = nlPollGroup(group, NL_READ_STATUS, readActiveSockets.data(), kMostReadyReported, 0);
+    for (NLint i = 0; i < ready; ++i)
+        if (clients.count(readActiveSockets[(size_t)i]) != 0)
+            ReadClient(readActiveSockets[(size_t)i]);
+}
+
+void NetServer::ReadClient(NLsocket socket)
+{
+    NLint n = nlRead(socket, readBuffer, kReadChunk);
+    if (n <= 0) {
+        DropFailedClient(socket, nlGetErrorStr(nlGetError()));
+        return;
+    }
+    KelClient& client = clients[socket];
+    if (client.cipherOn)
+        NetCrypt(readBuffer, readBuffer, n, &client.cipher);
+
+    // Bytes still owed to a message that a handler already consumed whole.
+    uint32_t skipped = std::min((uint32_t)n, client.discardPending);
+    client.discardPending -= skipped;
+    if ((uint32_t)n == skipped)
+        return;
+    client.AppendRecv(readBuffer + skipped, n - (NLint)skipped);
+    if (client.recvBuffer.size() > kMostBufferedBytes) {
+        DropFailedClient(socket, "Client dropped: too many bytes buffered\n");
+        return;
+    }
+    ListForDispatch(&client);
+}
+
+void NetServer::DropFailedClient(NLsocket socket, const char* reason)
+{
+    if (onDisconnect != nullptr)
+        onDisconnect(&clients[socket]);
+    RemoveClient(socket);
+    printf("%s", reason);
+}
+
+void NetServer::SendStage()
+{
+    // Now and then look at every client, so bytes written to a record that
+    // was not handed out this pass still leave.
+    if (++pollCount % kFullSendSweepEvery == 0)
+        for (auto& entry : clients)
+            if (!entry.second.sendBuffer.empty())
+                ListForSend(&entry.second);
+    sendScratch.clear();
+    sendScratch.swap(sendList);   // clients listed again meanwhile go to the fresh list
+    for (NLsocket socket : sendScratch) {
+        auto it = clients.find(socket);
+        if (it == clients.end())
+            continue;   // gone: its queued bytes are lost
+        KelClient* client = &it->second;
+        client->sendListed = false;
+        if (client->sendBuffer.empty())
+            continue;
+        SendQueued(client);
+        if (!client->sendBuffer.empty())
+            ListForSend(client);
+    }
+}
+
+// One write attempt. The clear bytes go out first and alone; after them
+// every byte is enciphered exactly once, even when writes are partial.
+void NetServer::SendQueued(KelClient* client)
+{
+    std::vector<uint8_t>& buffer = client->sendBuffer;
+    uint32_t total = (uint32_t)std::min<size_t>(buffer.size(), INT32_MAX);
+    uint32_t count = total;
+    if (client->cipherOn) {
+        if (client->clearPending > 0) {
+            count = std::min(client->clearPending, total);
+        } else if (client->sealedCount < total) {
+            uint8_t* fresh = buffer.data() + client->sealedCount;
+            NetCrypt(fresh, fresh, (int32_t)(total - client->sealedCount), &client->cipher);
+            client->sealedCount = total;
+        }
+    }
+    NLint written = nlWrite(client->socket, buffer.data(), (NLint)count);
+    if (written <= 0)
+        return;   // would block or failed: the bytes wait for a later poll
+    uint32_t k = (uint32_t)written;
+    EraseFront(buffer, k);
+    if (client->clearPending > 0)
+        client->clearPending -= std::min(k, client->clearPending);
+    else
+        client->sealedCount -= std::min(k, client->sealedCount);
+}
+
+void NetServer::DispatchStage()
+{
+    dispatchScratch.clear();
+    dispatchScratch.swap(dispatchList);
+    for (NLsocket socket : dispatchScratch)
+        DispatchClient(socket);
+}
+
+// One message per client per poll. A client whose message consumed nothing
+// is offered again only when new bytes arrive: the same bytes would give
+// the same answer.
+void NetServer::DispatchClient(NLsocket socket)
+{
+    KelClient* client = FindClient(socket);
+    if (client == nullptr)
+        return;
+    client->dispatchListed = false;
+    if (client->recvBuffer.size() < 2)
+        return;   // the message number is not complete yet
+
+    int32_t consumed = 0;
+    bool byHandler = false;
+    if (onRawData != nullptr)
+        consumed = onRawData(client->recvBuffer.data(), (uint32_t)client->recvBuffer.size(), client);
+    if (consumed <= 0) {
+        client = FindClient(socket);   // the callback may have dropped it
+        if (client == nullptr)
+            return;
+        consumed = DispatchByNumber(client, &byHandler);
+    }
+    client = FindClient(socket);
+    if (client == nullptr || consumed <= 0)
+        return;
+
+    size_t buffered = client->recvBuffer.size();
+    if (byHandler && (size_t)consumed > buffered)
+        client->discardPending = (uint32_t)((size_t)consumed - buffered);
+    EraseFront(client->recvBuffer, (size_t)consumed);
+    if (!client->recvBuffer.empty())
+        ListForDispatch(client);
+}
+
+int32_t NetServer::DispatchByNumber(KelClient* client, bool* handled)
+{
+    std::vector<uint8_t>& buffer = client->recvBuffer;
+    uint16_t number = (uint16_t)(buffer[0] | (buffer[1] << 8));
+    auto it = opcodes.find(number);
+    if (it == opcodes.end()) {
+        printf("No packet found!\n");
+        return (int32_t)buffer.size();
+    }
+    if (it->second.handler == nullptr) {
+        printf("No handler found for %s\n", it->second.name);
+        return (int32_t)buffer.size();
+    }
+    printf("Login Server Pck: %s\n", it->second.name);
+    PacketReader reader(buffer.data(), (uint32_t)buffer.size());
+    *handled = true;
+    return it->second.handler(&reader, client);
+}
