@@ -1,0 +1,59 @@
+#include "replies.h"
+
+#include "kelclient.h"
+#include "netserver.h"
+#include "opcodes.h"
+#include "server.h"
+#include "sessions.h"
+
+static void PutU16(uint8_t* out, uint16_t value)
+{
+    out[0] = uint8_t(value);
+    out[1] = uint8_t(value >> 8);
+}
+
+static void PutU32(uint8_t* out, uint32_t value)
+{
+    for (int i = 0; i < 4; i++)
+        out[i] = uint8_t(value >> (8 * i));
+}
+
+void SendStreamTerminator(uint32_t resultCode, uint32_t requestId, NLsocket socket)
+{
+    if (!server.loginNet)
+        return;
+    uint8_t message[10];
+    PutU16(message, OutboundOpcode("STREAM_TERMINATOR"));
+    PutU32(message + 2, requestId);
+    PutU32(message + 6, resultCode);
+    server.loginNet->Send(socket, message, sizeof message);
+}
+
+void WriteStreamSuccess(KelClient* client, uint32_t requestId)
+{
+    client->Write16(OutboundOpcode("STREAM_TERMINATOR"));
+    client->Write32(requestId);
+    client->Write32(RESULT_OK);
+}
+
+void SendAccountPermissions(KelClient* client, ClientData* data)
+{
+    static const uint8_t tail[6] = {0x04, 0x00, 0x01, 0x00, 0x06, 0x00};
+    client->Write16(OutboundOpcode("ACCOUNT_PERMISSIONS"));
+    client->Write32(data->requestId);
+    client->WriteRepeat(0, 4);
+    client->Write32(4);
+    client->Write8(uint8_t(data->permission1));
+    client->WriteRepeat(0, 9);
+    client->Write8(data->permission2);
+    client->WriteRepeat(0, 41);
+    client->WriteBytes(tail, sizeof tail);
+    client->Write8(0x0C);
+}
+
+void WriteSendResponse(KelClient* client, uint32_t requestId)
+{
+    client->Write16(OutboundOpcode("LS_SEND_RESPONSE"));
+    client->Write32(requestId);
+    client->Write32(1);
+}

@@ -1,0 +1,282 @@
+#include "server.h"
+
+#include <climits>
+#include <csignal>
+#include <cstring>
+
+#include "configfile.h"
+#include "item.h"
+#include "netserver.h"
+#include "threads.h"
+#include "version.h"
+
+Server server;
+
+// Set by SIGINT and SIGTERM; the run loop ends at its next pass.
+static volatile sig_atomic_t stopRequested = 0;
+
+// The shortest packet files the server can use: the update-check answer
+// sends 28 bytes, and the default interface gets 6 bytes patched in.
+static const int32_t kNoUpdateMinSize = 28;
+static const int32_t kDefaultInterfaceMinSize = 6;
+
+// Settings that only start-up needs.
+struct StartupSettings {
+    char lsIp[20];          // IPAddress: bind address of both ports
+    uint16_t lsPort;        // Port: login port
+    int32_t lsMaxPlayers;   // MaxPlayers: client maximum of the login port
+    char dbIp[20];          // DatabaseIP
+    uint16_t dbPort;        // DatabasePort
+    char dbName[25];        // DatabaseName
+    char dbUser[25];        // DatabaseUser
+    char dbPass[25];        // DatabasePass
+    uint16_t dbMaxPipes;    // MaxPipes: connections per attempt
+    uint16_t dbMaxRetries;  // MaxRetryConnects: connection attempts
+    uint16_t isPort;        // ICPort: internal port
+};
+
+Server::Server() {}
+
+Server::~Server()
+{
+    Shutdown();
+}
+
+static void RequestStop(int)
+{
+    stopRequested = 1;
+}
+
+void InstallSignalHandlers()
+{
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = RequestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+int32_t GetFileLength(FILE* file)
+{
+    if (!file)
+        return -1;
+    long position = ftell(file);
+    if (position < 0 || fseek(file, 0, SEEK_END) != 0)
+        return -1;
+    long length = ftell(file);
+    if (fseek(file, position, SEEK_SET) != 0 || length < 0 || length > INT32_MAX)
+        return -1;
+    return int32_t(length);
+}
+
+// Reads every key, in order, whatever is missing; 0 or -3. A string longer
+// than its buffer is an error like a missing key, never a cut value.
+static int ReadSettings(ConfigFile& config, StartupSettings& s)
+{
+    config.GetString("IPAddress", s.lsIp);
+    config.GetUShort("Port", &s.lsPort);
+    config.GetInt("MaxPlayers", &s.lsMaxPlayers);
+    config.GetBool("LockServerAtStart", &server.lockServerAtStart);
+    config.GetBool("ThrottleCPU", &server.throttleCpu);
+    config.GetString("DatabaseIP", s.dbIp);
+    config.GetUShort("DatabasePort", &s.dbPort);
+    config.GetString("DatabaseName", s.dbName);
+    config.GetString("DatabaseUser", s.dbUser);
+    config.GetString("DatabasePass", s.dbPass);
+    config.GetUShort("MaxPipes", &s.dbMaxPipes);
+    config.GetUShort("MaxRetryConnects", &s.dbMaxRetries);
+    config.GetString("GameServPass", server.gameServPass);
+    config.GetUShort("MaxGameServers", &server.maxGameServers);
+    config.GetUShort("ICPort", &s.isPort);
+    config.GetBool("DetectGameServIP", &server.detectGameServIp);
+    config.GetBool("IgnoreNoGameServer", &server.ignoreNoGameServer);
+    config.GetBool("RequireValidPassword", &server.requireValidPassword);
+    return config.HasError() ? -3 : 0;
+}
+
+// Loads a packet file whole into a zero-padded buffer of at least minSize
+// bytes; false when it cannot be opened, measured or read.
+static bool LoadPacketFile(const char* path, int32_t minSize, uint8_t** buffer, uint32_t* size)
+{
+    FILE* file = fopen(path, "rb");
+    if (!file)
+        return false;
+    int32_t length = GetFileLength(file);
+    if (length < 0) {
+        fclose(file);
+        return false;
+    }
+    uint8_t* bytes = new uint8_t[length > minSize ? length : minSize]();
+    bool readError = fread(bytes, 1, size_t(length), file) != size_t(length) && ferror(file);
+    fclose(file);
+    if (readError) {
+        delete[] bytes;
+        return false;
+    }
+    *buffer = bytes;
+    *size = uint32_t(length);
+    return true;
+}
+
+static int LoadPacketFiles()
+{
+    uint32_t noUpdateSize = 0;
+    if (!LoadPacketFile("Data/Packets/NoUpdateAvailable", kNoUpdateMinSize, &server.noUpdatePacket,
+                        &noUpdateSize)) {
+        server.log.Write("[!] Could not load file server packet.\n");
+        return -8;
+    }
+    server.log.Write("[+] Successfully loaded the file server packet.\n");
+    if (!LoadPacketFile("Data/Packets/DefaultInterface", kDefaultInterfaceMinSize,
+                        &server.defaultInterface, &server.defaultInterfaceSize)) {
+        server.log.Write("[!] Could not load default interface data.\n");
+        return -9;
+    }
+    server.log.Write("[+] Successfully loaded the default interface data.\n");
+    return 0;
+}
+
+static int StartLoginNetwork(const StartupSettings& s)
+{
+    server.loginNet = new NetServer();
+    if (server.loginNet->Start(s.lsIp, s.lsPort, uint32_t(s.lsMaxPlayers)) != 0) {
+        server.log.Write("[!] Could not initialize the login network server.\n");
+        return -4;
+    }
+    server.loginNet->SetCallbacks(OnClientConnect, OnClientDisconnect, OnClientRawData);
+    server.log.Write("[+] Login network server (%s:%u) started.\n", s.lsIp, unsigned(s.lsPort));
+    return 0;
+}
+
+static int StartInternalNetwork(const StartupSettings& s)
+{
+    server.internalNet = new NetServer();
+    if (server.internalNet->Start(s.lsIp, s.isPort, server.maxGameServers) != 0) {
+        server.log.Write("[!] Could not initialize the internal network server.\n");
+        return -5;
+    }
+    server.internalNet->SetCallbacks(nullptr, nullptr, nullptr);
+    server.log.Write("[+] Internal network server (%s:%u) started.\n", s.lsIp, unsigned(s.isPort));
+    return 0;
+}
+
+static int ConnectDatabase(const StartupSettings& s)
+{
+    server.database.Init();
+    server.log.Write("    Attempting connections to the database server...\n");
+    bool connected = false;
+    for (uint16_t attempt = 0; attempt < s.dbMaxRetries && !connected; attempt++) {
+        connected = server.database.Connect(s.dbIp, s.dbUser, s.dbPass, s.dbName, s.dbPort,
+                                            s.dbMaxPipes);
+        if (!connected)
+            server.log.Write("[!] Failed to connect to database! Host: %s User: %s Pass: %s "
+                             "DBName: %s, Port: %u",
+                             s.dbIp, s.dbUser, s.dbPass, s.dbName, unsigned(s.dbPort));
+    }
+    if (!connected) {
+        server.log.Write("[!] Could not connect to the database server.\n");
+        return -6;
+    }
+    server.log.Write("[+] All connections to the database server established.\n");
+    return 0;
+}
+
+// Reads Config/LsConfig.ini: 0, -2 or -3.
+static int LoadConfiguration(StartupSettings& s)
+{
+    ConfigFile config;
+    if (config.Load("Config/LsConfig.ini") != 0) {
+        server.log.Write("[!] Failed to the login server configuration file.\n");
+        return -2;
+    }
+    if (ReadSettings(config, s) != 0) {
+        server.log.Write("[!] An error was encountered while processing the config file.\n");
+        return -3;
+    }
+    config.Clear();
+    server.log.Write("[+] Loaded login server configuration file.\n");
+    return 0;
+}
+
+int Server::Init()
+{
+    initStarted = true;
+    loginNet = nullptr;
+    internalNet = nullptr;
+    clientIds.Init();
+    log.Open("Logs/LsSysLog.txt");
+    log.Write("----------------------------------------------------------------\n");
+    log.Write("Vessik Login Server v%s\n\n", LS_VERSION);
+    log.Write("[+] System Log File Opened\n");
+    if (NetworkInit() != 0) {
+        log.Write("[!] Failed to initialize the network subsystem.\n");
+        return -1;
+    }
+    StartupSettings settings = {};
+    int result = LoadConfiguration(settings);
+    if (result == 0)
+        result = LoadPacketFiles();
+    if (result == 0)
+        result = StartLoginNetwork(settings);
+    if (result == 0) {
+        if (PopulateOpcodeTable() != 0) {
+            log.Write("[!] Unable to populate login server opcodes table.\n");
+            return -7;
+        }
+        log.Write("[+] Successfully populated the login server opcode table.\n");
+        result = StartInternalNetwork(settings);
+    }
+    if (result == 0)
+        result = ConnectDatabase(settings);
+    if (result != 0)
+        return result;
+    SetItemDatabase(&database);
+    log.Write("[*] Server Ready for Connections\n\n");
+    return 0;
+}
+
+int Server::Run()
+{
+    while (!stopRequested) {
+        database.Process();
+        database.ProcessQueryResults(clients);
+        loginNet->Poll();
+        CloseRefusedConnections();
+        internalNet->Poll();
+        if (throttleCpu)
+            Sleep(1);
+    }
+    return 0;
+}
+
+void Server::Shutdown()
+{
+    if (!initStarted || shutDown)
+        return;
+    shutDown = true;
+    delete[] noUpdatePacket;
+    noUpdatePacket = nullptr;
+    delete[] defaultInterface;   // nothing reads it after the loop
+    defaultInterface = nullptr;
+    clientIds.Clear();
+    outboundOpcodes.clear();
+    clients.clear();
+    if (loginNet) {
+        loginNet->Stop();
+        delete loginNet;
+        loginNet = nullptr;
+        log.Write("[-] Login network server shutdown.\n");
+    }
+    if (internalNet) {
+        internalNet->Stop();
+        delete internalNet;
+        internalNet = nullptr;
+        log.Write("[-] Internal network server shutdown.\n");
+    }
+    NetworkShutdown();
+    log.Write("[-] Network subsystem shutdown.\n");
+    log.Write("\n[*] Server Shutdown\n");
+    log.Close();
+}

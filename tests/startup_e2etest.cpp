@@ -1,0 +1,271 @@
+// Start-up and teardown of the real server binary: the exact log of a good
+// start and of every failing step, and the exit status.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "serverprocess.h"
+#include "testclient.h"
+
+namespace {
+
+const char kBanner[] =
+    "----------------------------------------------------------------\n"
+    "Vessik Login Server v0.0.1\n\n"
+    "[+] System Log File Opened\n";
+const char kConfigLoaded[] = "[+] Loaded login server configuration file.\n";
+const char kPacketsLoaded[] =
+    "[+] Successfully loaded the file server packet.\n"
+    "[+] Successfully loaded the default interface data.\n";
+const char kOpcodesLoaded[] = "[+] Successfully populated the login server opcode table.\n";
+const char kAttempting[] = "    Attempting connections to the database server...\n";
+const char kLoginDown[] = "[-] Login network server shutdown.\n";
+const char kInternalDown[] = "[-] Internal network server shutdown.\n";
+const char kNetworkDown[] = "[-] Network subsystem shutdown.\n\n[*] Server Shutdown\n";
+
+std::string LoginStarted(const ServerProcess& server)
+{
+    return "[+] Login network server (127.0.0.1:" + std::to_string(server.LoginPort()) +
+           ") started.\n";
+}
+
+std::string InternalStarted(const ServerProcess& server)
+{
+    return "[+] Internal network server (127.0.0.1:" + std::to_string(server.InternalPort()) +
+           ") started.\n";
+}
+
+// A socket listening on a port, so that the server cannot listen there.
+class PortBlocker {
+public:
+    explicit PortBlocker(uint16_t port)
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        ok_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              listen(fd_, 1) == 0;
+    }
+    ~PortBlocker() { close(fd_); }
+    bool ok() const { return ok_; }
+
+private:
+    int fd_;
+    bool ok_;
+};
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override { server.UseDatabase(TestServerDatabase()); }
+
+    // Runs the server to its exit and checks its status and whole log.
+    void ExpectFailure(int code, const std::string& log)
+    {
+        EXPECT_EQ(-code, server.RunToExit()) << server.ConsoleText();
+        EXPECT_EQ(log, server.LogText()) << server.ConsoleText();
+    }
+
+    ServerProcess server;
+};
+
+TEST_F(StartupTest, GoodStartLogsEveryStepAndSigtermTearsDown)
+{
+    ASSERT_TRUE(server.Start()) << server.Failure();
+    std::string ready = std::string(kBanner) + kConfigLoaded + kPacketsLoaded +
+                        LoginStarted(server) + kOpcodesLoaded + InternalStarted(server) +
+                        kAttempting + "[+] All connections to the database server established.\n" +
+                        "[*] Server Ready for Connections\n\n";
+    EXPECT_EQ(ready, server.LogText());
+
+    EXPECT_EQ(0, server.Stop());
+    EXPECT_EQ(ready + kLoginDown + kInternalDown + kNetworkDown, server.LogText());
+    // The database is torn down last, after the log is closed.
+    std::string console = server.ConsoleText();
+    EXPECT_LT(console.find("[*] Server Shutdown"), console.find("Queries Processed"));
+}
+
+TEST_F(StartupTest, SigintAlsoEndsTheLoopWithTheTeardown)
+{
+    ASSERT_TRUE(server.Start()) << server.Failure();
+    TestClient client(server.Dir());
+    ASSERT_TRUE(client.Connect(server.LoginPort()));
+    // A connected client is closed by the teardown.
+    ASSERT_EQ(0, server.Stop());
+    EXPECT_TRUE(client.WaitClosed());
+    EXPECT_NE(std::string::npos, server.LogText().find(kNetworkDown));
+}
+
+TEST_F(StartupTest, MissingConfigurationFile)
+{
+    server.RemoveInstallFile("Config/LsConfig.ini");
+    ExpectFailure(-2, std::string(kBanner) +
+                          "[!] Failed to the login server configuration file.\n" + kNetworkDown);
+}
+
+class MissingKeyTest : public StartupTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(MissingKeyTest, FailsAfterReadingEveryKey)
+{
+    server.RemoveConfig(GetParam());
+    ExpectFailure(-3, std::string(kBanner) +
+                          "[!] An error was encountered while processing the config file.\n" +
+                          kNetworkDown);
+    std::string console = server.ConsoleText();
+    std::string tag = GetParam();
+    for (char& c : tag)
+        c = char(tolower(c));
+    EXPECT_NE(std::string::npos, console.find("\"" + tag + "\"")) << console;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKey, MissingKeyTest,
+                         ::testing::Values("IPAddress", "Port", "MaxPlayers", "LockServerAtStart",
+                                           "ThrottleCPU", "DatabaseIP", "DatabasePort",
+                                           "DatabaseName", "DatabaseUser", "DatabasePass",
+                                           "MaxPipes", "MaxRetryConnects", "GameServPass",
+                                           "MaxGameServers", "ICPort", "DetectGameServIP",
+                                           "IgnoreNoGameServer", "RequireValidPassword"));
+
+TEST_F(StartupTest, StringLongerThanItsBufferIsAConfigurationError)
+{
+    const char* const cases[][2] = {
+        {"IPAddress", "127.000.000.00000001"},     // 20 characters, room for 19
+        {"DatabaseName", "abcdefghijklmnopqrstuvwxy"}, // 25 characters, room for 24
+        {"GameServPass", "abcdefghijklmnopqrstuvwxyz0123456789"},
+    };
+    for (const auto& entry : cases) {
+        ServerProcess other;
+        other.UseDatabase(TestServerDatabase());
+        other.SetConfig(entry[0], entry[1]);
+        EXPECT_EQ(3, other.RunToExit()) << entry[0];
+        EXPECT_EQ(std::string(kBanner) +
+                      "[!] An error was encountered while processing the config file.\n" +
+                      kNetworkDown,
+                  other.LogText())
+            << entry[0];
+    }
+}
+
+TEST_F(StartupTest, LongestStringsThatFitAreAccepted)
+{
+    server.SetConfig("GameServPass", "abcdefghijklmnopqrstuvwx"); // 24 characters
+    ASSERT_TRUE(server.Start()) << server.Failure();
+    EXPECT_EQ(0, server.Stop());
+}
+
+TEST_F(StartupTest, MissingUpdateCheckPacket)
+{
+    server.RemoveInstallFile("Data/Packets/NoUpdateAvailable");
+    ExpectFailure(-8, std::string(kBanner) + kConfigLoaded +
+                          "[!] Could not load file server packet.\n" + kNetworkDown);
+}
+
+TEST_F(StartupTest, MissingDefaultInterface)
+{
+    server.RemoveInstallFile("Data/Packets/DefaultInterface");
+    ExpectFailure(-9, std::string(kBanner) + kConfigLoaded +
+                          "[+] Successfully loaded the file server packet.\n"
+                          "[!] Could not load default interface data.\n" +
+                          kNetworkDown);
+}
+
+TEST_F(StartupTest, PacketFileWithoutALengthFailsItsStep)
+{
+    // A directory opens for reading but has no length to take.
+    server.RemoveInstallFile("Data/Packets/DefaultInterface");
+    std::filesystem::create_directory(server.Dir() + "/Data/Packets/DefaultInterface");
+    ExpectFailure(-9, std::string(kBanner) + kConfigLoaded +
+                          "[+] Successfully loaded the file server packet.\n"
+                          "[!] Could not load default interface data.\n" +
+                          kNetworkDown);
+}
+
+TEST_F(StartupTest, BusyLoginPort)
+{
+    PortBlocker blocker(server.LoginPort());
+    ASSERT_TRUE(blocker.ok());
+    ExpectFailure(-4, std::string(kBanner) + kConfigLoaded + kPacketsLoaded +
+                          "[!] Could not initialize the login network server.\n" + kLoginDown +
+                          kNetworkDown);
+}
+
+TEST_F(StartupTest, MissingMessageName)
+{
+    std::string path = server.Dir() + "/Data/LoginOpcodes.ini";
+    std::string text = ReadFileText(path);
+    size_t line = text.find("NO_UPDATES=");
+    ASSERT_NE(std::string::npos, line);
+    text.erase(line, text.find('\n', line) + 1 - line);
+    std::ofstream(path, std::ios::trunc) << text;
+
+    ExpectFailure(-7, std::string(kBanner) + kConfigLoaded + kPacketsLoaded +
+                          LoginStarted(server) +
+                          "[!] Unable to populate login server opcodes table.\n" + kLoginDown +
+                          kNetworkDown);
+}
+
+TEST_F(StartupTest, MissingMessageTable)
+{
+    server.RemoveInstallFile("Data/LoginOpcodes.ini");
+    ExpectFailure(-7, std::string(kBanner) + kConfigLoaded + kPacketsLoaded +
+                          LoginStarted(server) +
+                          "[!] Unable to populate login server opcodes table.\n" + kLoginDown +
+                          kNetworkDown);
+}
+
+TEST_F(StartupTest, BusyInternalPort)
+{
+    PortBlocker blocker(server.InternalPort());
+    ASSERT_TRUE(blocker.ok());
+    ExpectFailure(-5, std::string(kBanner) + kConfigLoaded + kPacketsLoaded +
+                          LoginStarted(server) + kOpcodesLoaded +
+                          "[!] Could not initialize the internal network server.\n" + kLoginDown +
+                          kInternalDown + kNetworkDown);
+}
+
+TEST_F(StartupTest, UnreachableDatabase)
+{
+    DatabaseSettings database = TestServerDatabase();
+    database.port = FreeTcpPort(); // nobody listens there
+    server.UseDatabase(database);
+    server.SetConfig("MaxRetryConnects", "2");
+    std::string attempt = "[!] Failed to connect to database! Host: 127.0.0.1 User: " +
+                          database.user + " Pass: " + database.password + " DBName: " +
+                          database.name + ", Port: " + std::to_string(database.port);
+    ExpectFailure(-6, std::string(kBanner) + kConfigLoaded + kPacketsLoaded +
+                          LoginStarted(server) + kOpcodesLoaded + InternalStarted(server) +
+                          kAttempting + attempt + attempt +
+                          "[!] Could not connect to the database server.\n" + kLoginDown +
+                          kInternalDown + kNetworkDown);
+}
+
+TEST_F(StartupTest, NoConnectionAttemptsAllowed)
+{
+    server.SetConfig("MaxRetryConnects", "0");
+    ExpectFailure(-6, std::string(kBanner) + kConfigLoaded + kPacketsLoaded +
+                          LoginStarted(server) + kOpcodesLoaded + InternalStarted(server) +
+                          kAttempting + "[!] Could not connect to the database server.\n" +
+                          kLoginDown + kInternalDown + kNetworkDown);
+}
+
+TEST_F(StartupTest, KeysAndValuesInAnyCase)
+{
+    server.RemoveConfig("ThrottleCPU");
+    server.SetConfig("tHROTTLEcpu", "TRUE");
+    server.RemoveConfig("IPAddress");
+    server.SetConfig("IPADDRESS", "127.0.0.1");
+    ASSERT_TRUE(server.Start()) << server.Failure();
+    EXPECT_NE(std::string::npos, server.LogText().find(LoginStarted(server)));
+    EXPECT_EQ(0, server.Stop());
+}
+
+} // namespace
