@@ -72,7 +72,8 @@ inline double ProcessCpuSeconds(pid_t pid)
 
 class ServerRun {
 public:
-    ServerRun(const std::string& sourceDir, const std::string& binary) : binary_(binary)
+    ServerRun(const std::string& sourceDir, const std::string& binary)
+        : binary_(std::filesystem::absolute(binary).string())   // it runs in the installation directory
     {
         char pattern[] = "/tmp/lsbench.XXXXXX";
         dir_ = mkdtemp(pattern) ? pattern : "";
