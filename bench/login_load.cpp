@@ -38,6 +38,7 @@ struct Options {
     std::string server = LS_SERVER_BIN;
     std::string source = LS_SOURCE_DIR;
     bool ceiling = true;
+    bool idleDuringLoad = false;        // hold the idle connections while the clients log in
 };
 
 void Usage()
@@ -45,7 +46,7 @@ void Usage()
     fprintf(stderr,
             "usage: login_load [--mode login|handshake|idle|all] [--clients N] [--seconds S]\n"
             "                  [--idle K] [--idle-seconds S] [--threads T] [--pipes P]\n"
-            "                  [--throttle true|false] [--db-env FILE] [--no-ceiling]\n"
+            "                  [--throttle true|false] [--db-env FILE] [--no-ceiling] [--idle-during-load]\n"
             "                  [--server PATH] [--source DIR]\n");
 }
 
@@ -55,6 +56,10 @@ bool ParseOptions(int argc, char** argv, Options* o)
         std::string arg = argv[i];
         if (arg == "--no-ceiling") {
             o->ceiling = false;
+            continue;
+        }
+        if (arg == "--idle-during-load") {
+            o->idleDuringLoad = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -193,6 +198,12 @@ int Run(const Options& o, DbServer& db)
     }
     Requests requests(opcodes);
 
+    std::vector<int> idle;
+    if (o.idleDuringLoad && o.mode != "idle") {
+        AcceptCounter accepted(server.ConsolePath());
+        idle = OpenIdleConnections(server.LoginPort(), o.idle, accepted);
+        printf("%-34s %zu\n", "idle connections held meanwhile", idle.size());
+    }
     if (o.mode == "handshake" || o.mode == "all")
         MeasureLoad(Mode::Handshake, o, server, requests, accounts);
     if (login) {
@@ -200,6 +211,8 @@ int Run(const Options& o, DbServer& db)
         if (ceiling > 0)
             printf("%-34s %9.2f\n", "server / ceiling", rate / ceiling);
     }
+    for (int fd : idle)
+        close(fd);
     if (o.mode == "idle" || o.mode == "all")
         MeasureIdle(o, server);
     server.Stop();
