@@ -106,6 +106,9 @@ public:
     void Process();
     // Runs Process until the queue is empty and no statement is listed.
     void Flush();
+    // True when the next Process could hand a queued statement to a pipe.
+    // (A statement that finishes raises nlSignalWake instead.)
+    bool HasWorkWaiting() const;
 
     QUERY_RESULT* FindResult(uint32_t id);
     bool FreeResult(uint32_t id);

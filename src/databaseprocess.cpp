@@ -138,6 +138,18 @@ void Database::Finish(THREAD_INFO* info, uint32_t exitCode)
     FreeThreadInfo(info);
 }
 
+bool Database::HasWorkWaiting() const
+{
+    OpenClasses classes = FindOpenClasses(pipes);
+    if (!classes.any)
+        return false;
+    for (const QUERY& query : queue) {
+        if (classes.open[query.queryClass])
+            return true;
+    }
+    return false;
+}
+
 bool Database::IsIdle() const
 {
     if (!queue.empty())

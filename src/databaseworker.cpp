@@ -34,6 +34,8 @@ DWORD PipeWorkerProc(void* parameter)
         }
         uint32_t exitCode = QueryThreadProc(info);
         info->exitCode.store(exitCode, std::memory_order_release);
+        // After the store: the main loop, woken, must find the outcome.
+        nlSignalWake();
     }
     mysql_thread_end();
     return 0;

@@ -2,7 +2,8 @@
 
 // The long-lived worker thread of one pipe: it takes the statements handed
 // to it in order and runs each with QueryThreadProc, then publishes the
-// record's exit code. Used only by the Database.
+// record's exit code and raises nlSignalWake, so that a main loop pausing
+// for work collects it at once. Used only by the Database.
 
 #include "database.h"
 

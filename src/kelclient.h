@@ -23,6 +23,7 @@ struct KelClient {
     uint32_t discardPending = 0;   // incoming bytes that belong to a message already consumed whole
     bool dispatchListed = false;   // on the server's list of clients to dispatch next poll
     bool sendListed = false;       // on the server's list of clients that may have bytes to send
+    uint32_t blockedCount = 0;     // bytes left when the socket last took fewer than offered
 
     void AppendRecv(const void* data, int32_t count);
     void Write(const void* data, int32_t count);

@@ -95,6 +95,26 @@ int32_t NetServer::Poll()
     return 0;
 }
 
+bool NetServer::HasWorkWaiting() const
+{
+    if (!dispatchList.empty())
+        return true;
+    // Bytes beyond what a full socket refused last time are fresh. A client
+    // that does not read keeps its old bytes; those wait for the next pass
+    // that comes anyway, as they always did.
+    for (NLsocket socket : sendList) {
+        auto it = clients.find(socket);
+        if (it != clients.end() && it->second.sendBuffer.size() > it->second.blockedCount)
+            return true;
+    }
+    return false;
+}
+
+bool NetServer::HasRoom() const
+{
+    return clients.size() < maxClients;
+}
+
 KelClient* NetServer::FindClient(NLsocket socket)
 {
     auto it = clients.find(socket);
@@ -253,14 +273,16 @@ void NetServer::SendQueued(KelClient* client)
         }
     }
     NLint written = nlWrite(client->socket, buffer.data(), (NLint)count);
-    if (written <= 0)
-        return;   // would block or failed: the bytes wait for a later poll
-    uint32_t k = (uint32_t)written;
+    // 0 or less: would block or failed, and the bytes wait for a later poll.
+    uint32_t k = written > 0 ? (uint32_t)written : 0;
     EraseFront(buffer, k);
     if (client->clearPending > 0)
         client->clearPending -= std::min(k, client->clearPending);
     else
         client->sealedCount -= std::min(k, client->sealedCount);
+    // A socket that took less than offered is full: what it left is not new
+    // work. After a clear run that went out whole, the rest may go at once.
+    client->blockedCount = k < count ? (uint32_t)buffer.size() : 0;
 }
 
 void NetServer::DispatchStage()

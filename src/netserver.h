@@ -49,6 +49,12 @@ public:
     // The first registration of a number wins.
     void RegisterOpcode(const char* name, uint16_t opcode, OpcodeHandler handler);
     int32_t Poll();   // accept, read, send, dispatch; always 0
+    // True when the next Poll has work that no new input will announce: a
+    // message buffered behind the one just handled, or bytes queued that no
+    // write has tried yet. A loop that pauses between polls skips the pause.
+    bool HasWorkWaiting() const;
+    // Another connection would be accepted (fewer than maxClients held).
+    bool HasRoom() const;
 
     // Bytes written to a record go out in the next send stage when the
     // record was reached this pass through FindClient, Send or a callback or

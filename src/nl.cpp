@@ -20,6 +20,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,6 +47,10 @@ struct Layer {
     std::unordered_map<NLint, GroupEntry> groups;
     NLsocket nextSocket = 1;     // handles are never handed out twice
     NLint nextGroup = 1;
+    // Raised by nlSignalWake, watched by nlWaitForInput. Made once and never
+    // closed, so that worker threads can raise it at any time (-1 if the
+    // system refused one: waits then only end on input or their time-out).
+    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 };
 
 // Created on first use and never destroyed: the server's teardown runs from
@@ -506,5 +511,75 @@ const char* nlGetErrorStr(NLenum error)
     case NL_SELECT_NET_ERROR: return "Network could not be selected";
     case NL_SOCKET_NOT_FOUND: return "Socket not found in the group";
     default: return "Unknown error";
+    }
+}
+
+namespace {
+
+// Adds the descriptor behind a group or a listening socket to the wait set;
+// unknown handles are skipped.
+void WatchGroup(Layer& nl, NLint group, std::vector<pollfd>& fds)
+{
+    GroupEntry* entry = FindGroup(nl, group);
+    if (entry != nullptr)   // an epoll descriptor reads as ready while a member is
+        fds.push_back(pollfd{entry->epollFd, POLLIN, 0});
+}
+
+void WatchListener(Layer& nl, NLsocket socket, std::vector<pollfd>& fds)
+{
+    SocketEntry* entry = FindSocket(nl, socket);
+    if (entry != nullptr && entry->listening)
+        fds.push_back(pollfd{entry->fd, POLLIN, 0});
+}
+
+} // namespace
+
+NLint nlWaitForInput(const NLint* groups, NLint groupCount, const NLsocket* listeners,
+                     NLint listenerCount, NLint timeout)
+{
+    if ((groups == nullptr && groupCount > 0) || (listeners == nullptr && listenerCount > 0))
+        return Fail(NL_NULL_POINTER, (NLint)NL_INVALID);
+    Layer& nl = TheLayer();
+    thread_local std::vector<pollfd> fds;   // kept between calls: no allocation per wait
+    fds.clear();
+    if (nl.wakeFd >= 0)
+        fds.push_back(pollfd{nl.wakeFd, POLLIN, 0});
+    {
+        std::lock_guard<std::mutex> guard(nl.lock);
+        for (NLint i = 0; i < groupCount; ++i)
+            WatchGroup(nl, groups[i], fds);
+        for (NLint i = 0; i < listenerCount; ++i)
+            WatchListener(nl, listeners[i], fds);
+    }
+    int n = poll(fds.data(), fds.size(), timeout);   // without the lock: others may go on
+    if (n < 0)
+        return errno == EINTR ? 0 : Fail(NL_SYSTEM_ERROR, (NLint)NL_INVALID);
+
+    NLint reasons = 0;
+    for (const pollfd& fd : fds) {
+        if (fd.revents == 0)
+            continue;
+        if (fd.fd == nl.wakeFd) {
+            // Consumed only after it was seen: a signal raised after this
+            // read belongs to the next wait, and one raised before the wait
+            // ended this one, so none is lost.
+            uint64_t count;
+            if (read(nl.wakeFd, &count, sizeof count) < 0) {
+                // Already consumed by a concurrent waiter; still a wake.
+            }
+            reasons |= NL_WAKE_SIGNAL;
+        } else {
+            reasons |= NL_WAKE_INPUT;
+        }
+    }
+    return reasons;
+}
+
+void nlSignalWake(void)
+{
+    Layer& nl = TheLayer();
+    uint64_t one = 1;
+    if (nl.wakeFd >= 0 && write(nl.wakeFd, &one, sizeof one) < 0) {
+        // Only when the counter is full, and then the wait is raised anyway.
     }
 }

@@ -39,7 +39,7 @@ public:
     SysLog log;                        // Logs/LsSysLog.txt, echoed on the console
 
     bool lockServerAtStart = false;    // LockServerAtStart: only high access levels may log in
-    bool throttleCpu = false;          // ThrottleCPU: pause 1 ms per pass of the loop
+    bool throttleCpu = false;          // ThrottleCPU: pause up to 1 ms per pass of the loop
     char gameServPass[25] = {};        // GameServPass: kept for the game-server side
     uint16_t maxGameServers = 0;       // MaxGameServers: client maximum of the internal port
     bool detectGameServIp = false;     // DetectGameServIP: kept only
@@ -61,6 +61,8 @@ public:
     std::vector<uint16_t> pumpScratch;     // the waiting list being walked
 
 private:
+    void PauseUntilWork();     // the ThrottleCPU pause of the run loop
+
     bool initStarted = false;  // Init ran: the teardown has something to do
     bool shutDown = false;     // the teardown ran
 };

@@ -300,6 +300,32 @@ TEST_F(DatabaseTest, DispatchCapsWithWorkersHeldBack)
         db.FreeResult(entry.first);
 }
 
+// A loop that pauses between passes: it has work while a queued statement
+// could be handed to a pipe, and a finished statement ends its pause.
+TEST_F(DatabaseTest, AFinishedStatementEndsThePauseOfTheLoop)
+{
+    Database db;
+    Queue(db, "SELECT 0");
+    EXPECT_FALSE(db.HasWorkWaiting());   // no pipe could take it
+    ASSERT_TRUE(Connect(db, 1));
+    nlWaitForInput(nullptr, 0, nullptr, 0, 0);   // a signal an earlier test left raised
+    HeldPipes held(db);
+    EXPECT_TRUE(db.HasWorkWaiting());
+    QueueMany(db, "SELECT 1", 50);
+    EXPECT_EQ(db.queue.size(), 1u);      // the pipe lists fifty
+    EXPECT_FALSE(db.HasWorkWaiting());
+    EXPECT_EQ(nlWaitForInput(nullptr, 0, nullptr, 0, 0), 0);   // nothing has finished
+
+    held.Release();
+    EXPECT_EQ(nlWaitForInput(nullptr, 0, nullptr, 0, 10000), NL_WAKE_SIGNAL);
+    db.Process();                        // collects what had finished, hands on the last
+    EXPECT_GT(db.GetResultCount(), 0u);
+    EXPECT_EQ(FlushCaptured(db), "");
+    EXPECT_EQ(db.GetResultCount(), 51u);
+    for (auto& entry : std::unordered_map<uint32_t, QUERY_RESULT>(db.results))
+        db.FreeResult(entry.first);
+}
+
 TEST_F(DatabaseTest, OneConnectionListsFiftyAndFlushDrainsTheRest)
 {
     Database db;

@@ -469,6 +469,40 @@ TEST_F(NetServerTest, EncipheredStreamSurvivesPartialWrites)
     EXPECT_EQ(last, tail);
 }
 
+// What a loop that pauses between polls must not sleep on: a message left
+// behind the one handled, and bytes queued that no write has tried. Bytes a
+// full socket refused are not new work.
+TEST_F(NetServerTest, ReportsWorkLeftForTheNextPoll)
+{
+    StartServer(4);
+    int fd = -1;
+    NLsocket s = NL_INVALID;
+    Captured([&] { s = ConnectAndAccept(&fd); });
+    server.Poll();
+    EXPECT_FALSE(server.HasWorkWaiting());
+
+    SendAll(fd, {0x01, 0x01, 0xAA, 0xBB, 0x01, 0x01, 0xCC, 0xDD});
+    Captured([&] {
+        ASSERT_TRUE(PollUntil([&] { return recorder.seen.size() == 1; }));
+        EXPECT_TRUE(server.HasWorkWaiting());    // the second message waits
+        server.Poll();
+    });
+    EXPECT_EQ(recorder.seen.size(), 2u);
+    EXPECT_FALSE(server.HasWorkWaiting());
+
+    Bytes block = Pattern(kBacklog, 17);
+    server.Send(s, block.data(), (int32_t)block.size());
+    EXPECT_TRUE(server.HasWorkWaiting());        // queued, not tried
+    server.Poll();                               // the peer reads nothing: partial
+    KelClient* client = server.FindClient(s);
+    ASSERT_FALSE(client->sendBuffer.empty());
+    EXPECT_FALSE(server.HasWorkWaiting());       // only what the socket refused
+    server.Send(s, "more", 4);
+    EXPECT_TRUE(server.HasWorkWaiting());
+    EXPECT_EQ(Receive(fd, kBacklog + 4).size(), kBacklog + 4);
+    EXPECT_FALSE(server.HasWorkWaiting());
+}
+
 TEST_F(NetServerTest, InternalServerAcceptsAndDropsEverything)
 {
     StartServer(2, false);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -264,6 +265,82 @@ TEST_F(NlTest, DescriptorsAboveFdSetSizeWork)
         close(fd);
 }
 
+// The pause between polls: it ends on a member's input, on a waiting
+// connection or on a signal, and otherwise when its time-out has passed.
+// The reason is asserted, never the time taken.
+const NLint kLongWait = 10000;   // never reached when the wait works
+
+// Drops a signal that an earlier test may have left raised.
+void ConsumeSignal()
+{
+    nlWaitForInput(nullptr, 0, nullptr, 0, 0);
+}
+
+TEST_F(NlTest, WaitEndsOnItsTimeOutWhenNothingHappens)
+{
+    int peer = ConnectTo(port);
+    NLsocket s = AcceptOne();
+    ASSERT_TRUE(nlGroupAddSocket(group, s));
+    ConsumeSignal();
+    EXPECT_EQ(nlWaitForInput(&group, 1, &listener, 1, 20), 0);   // a silent member, nobody connecting
+    close(peer);
+}
+
+TEST_F(NlTest, WaitEndsWhenAMemberHasInputAndLeavesItThere)
+{
+    int peer = ConnectTo(port);
+    NLsocket s = AcceptOne();
+    ASSERT_TRUE(nlGroupAddSocket(group, s));
+    ConsumeSignal();
+    ASSERT_EQ(send(peer, "hi", 2, 0), 2);
+    EXPECT_EQ(nlWaitForInput(&group, 1, &listener, 1, kLongWait), NL_WAKE_INPUT);
+    EXPECT_EQ(nlWaitForInput(&group, 1, &listener, 1, kLongWait), NL_WAKE_INPUT);   // not consumed
+    char buffer[8];
+    EXPECT_EQ(nlRead(s, buffer, sizeof buffer), 2);
+    EXPECT_EQ(nlWaitForInput(&group, 1, &listener, 1, 0), 0);
+    close(peer);
+}
+
+TEST_F(NlTest, WaitEndsWhenAConnectionWaitsUnlessTheListenerIsLeftOut)
+{
+    ConsumeSignal();
+    int peer = ConnectTo(port);
+    EXPECT_EQ(nlWaitForInput(&group, 1, &listener, 1, kLongWait), NL_WAKE_INPUT);
+    NLsocket none = NL_INVALID;   // a full server leaves its listener out
+    EXPECT_EQ(nlWaitForInput(&group, 1, &none, 1, 0), 0);
+    close(peer);
+}
+
+TEST_F(NlTest, WaitEndsOnASignalFromAnotherThreadAndConsumesIt)
+{
+    ConsumeSignal();
+    std::thread worker([] { nlSignalWake(); });
+    // Raised before or during the wait: either way the wait sees it.
+    EXPECT_EQ(nlWaitForInput(&group, 1, &listener, 1, kLongWait), NL_WAKE_SIGNAL);
+    worker.join();
+    EXPECT_EQ(nlWaitForInput(&group, 1, &listener, 1, 0), 0);
+
+    nlSignalWake();
+    nlSignalWake();
+    EXPECT_EQ(nlWaitForInput(&group, 1, &listener, 1, kLongWait), NL_WAKE_SIGNAL);
+    EXPECT_EQ(nlWaitForInput(&group, 1, &listener, 1, 0), 0);   // one wait takes both
+
+    int peer = ConnectTo(port);
+    nlSignalWake();
+    EXPECT_EQ(nlWaitForInput(&group, 1, &listener, 1, kLongWait), NL_WAKE_INPUT | NL_WAKE_SIGNAL);
+    close(peer);
+}
+
+TEST_F(NlTest, WaitSkipsUnknownHandlesAndRejectsMissingArrays)
+{
+    ConsumeSignal();
+    NLint groups[] = {NL_INVALID, 9999};
+    NLsocket listeners[] = {NL_INVALID, 9999};
+    EXPECT_EQ(nlWaitForInput(groups, 2, listeners, 2, 0), 0);
+    EXPECT_EQ(nlWaitForInput(nullptr, 1, nullptr, 0, 0), NL_INVALID);
+    EXPECT_EQ(nlGetError(), (NLenum)NL_NULL_POINTER);
+}
+
 TEST(NlLifecycle, CallsBeforeInitFailAndShutdownClosesEverything)
 {
     nlShutdown();
@@ -276,6 +353,10 @@ TEST(NlLifecycle, CallsBeforeInitFailAndShutdownClosesEverything)
     ASSERT_NE(s, NL_INVALID);
     nlShutdown();
     EXPECT_EQ(nlGetLocalPort(s), 0);
+
+    // Database workers may still finish statements after the network is gone.
+    nlSignalWake();
+    EXPECT_EQ(nlWaitForInput(nullptr, 0, nullptr, 0, kLongWait), NL_WAKE_SIGNAL);
 }
 
 // The server's teardown runs from a static destructor; the layer must still
