@@ -248,6 +248,12 @@ NLsocket nlAcceptConnection(NLsocket socket)
     if (!entry->listening)
         return Fail(NL_NOT_LISTEN, (NLsocket)NL_INVALID);
 
+    // An accept that finds nothing still makes and frees a socket in the
+    // kernel, and the run loop tries one on every pass: asking first is far
+    // cheaper. A connection that arrives in between is simply the next one.
+    pollfd waiting = {entry->fd, POLLIN, 0};
+    if (poll(&waiting, 1, 0) == 0)
+        return Fail(NL_NO_PENDING, (NLsocket)NL_INVALID);
     int fd = accept4(entry->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
