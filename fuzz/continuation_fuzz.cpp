@@ -204,18 +204,16 @@ const QUERY* Queued(uint32_t id)
     return nullptr;
 }
 
-// A deletion names the session's own account.
+// A statement about one account's characters or data names the session's
+// own account.
 void CheckStatementOwners(size_t first, uint32_t accountId)
 {
     size_t index = 0;
     for (const QUERY& query : server.database.queue) {
         if (index++ < first)
             continue;
-        std::string text = sqlcheck::SentText(query);
-        sqlcheck::Captures captures;
-        if (sqlcheck::Matches("DELETE FROM characters WHERE ID={U} AND OwnerAccountID={U} LIMIT 1", text,
-                              &captures))
-            FUZZ_CHECK(captures.numbers[1] == accountId);
+        uint64_t named = sqlcheck::AccountNamed(sqlcheck::SentText(query));
+        FUZZ_CHECK(named == 0 || named == accountId);
     }
 }
 
@@ -275,8 +273,7 @@ bool Step(Input& input, Run& run, FakeResult& builder)
 
     FUZZ_CHECK(server.database.results.count(id) == 0);
     run.checkedStatements = CheckStatementsFrom(run.checkedStatements);
-    if (run.request == DELETE_CHARACTER)
-        CheckStatementOwners(statementsBefore, accountId);
+    CheckStatementOwners(statementsBefore, accountId);
     client = Find(kSocket);
     FUZZ_CHECK(client != nullptr);
     size_t written = client->sendBuffer.size() - before;

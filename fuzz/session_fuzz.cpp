@@ -8,7 +8,8 @@
 // (sqlcheck.h); no client got more than one message's replies (28 bytes, the
 // update-check answer) in the poll, nor more than 14 reply bytes per byte it
 // sent (the update-check ratio); the clear-byte count stays within the send
-// buffer; no result was filed. Everything is torn down after each input.
+// buffer; a statement about one account's characters or data comes from a
+// session logged in to it; no result was filed. Everything is torn down after each input.
 //
 // Input: an options byte (bits 0-1: sessions less one; bit 2: each session
 // first sends a real CLIENT_SEED, so its cipher is on; bit 3: each session is
@@ -64,6 +65,27 @@ void CheckClient(const Run& run, const KelClient& client, size_t sentBefore)
     FUZZ_CHECK(record->pendingQueryId == 0 || record->callback != nullptr);
 }
 
+bool LoggedInTo(uint64_t accountId)
+{
+    for (const auto& entry : server.clients)
+        if (entry.second.loggedIn && entry.second.accountId == accountId)
+            return true;
+    return false;
+}
+
+// A statement about one account's characters or data comes only from a
+// session logged in to that account.
+void CheckAccountsNamed(size_t first)
+{
+    size_t index = 0;
+    for (const QUERY& query : server.database.queue) {
+        if (index++ < first)
+            continue;
+        uint64_t accountId = sqlcheck::AccountNamed(sqlcheck::SentText(query));
+        FUZZ_CHECK(accountId == 0 || LoggedInTo(accountId));
+    }
+}
+
 void PollAndCheck(Run& run)
 {
     std::unordered_map<NLsocket, size_t> before;
@@ -73,6 +95,7 @@ void PollAndCheck(Run& run)
     CloseRefusedConnections();
     for (const auto& entry : server.loginNet->clients)
         CheckClient(run, entry.second, before[entry.first]);
+    CheckAccountsNamed(run.checkedStatements);
     run.checkedStatements = CheckStatementsFrom(run.checkedStatements);
     FUZZ_CHECK(server.database.results.empty());
 }

@@ -21,6 +21,15 @@
 
 namespace sqlcheck {
 
+// Statements with a rule beyond their form.
+constexpr const char* kItemsDelete = "DELETE FROM items WHERE OwnerCID={U}";
+constexpr const char* kCharacterLookup =
+    "SELECT ID, HeadArmor, ChestArmor, ArmsArmor, LegArmor, FeetArmor FROM characters WHERE Name={H60} "
+    "AND OwnerAccountID={U} LIMIT 1";
+constexpr const char* kCharacterDelete = "DELETE FROM characters WHERE ID={U} AND OwnerAccountID={U} LIMIT 1";
+constexpr const char* kInterfaceDataUpdate =
+    "UPDATE accounts SET InterfaceDataSize={U}, InterfaceData={HX} WHERE AccountID={U} LIMIT 1";
+
 // The statement texts. {Hn}: "0x" and 2n lower-case hex digits; {HX}: the
 // same for any n of at least 1 (its byte count is captured); {U}: an
 // unsigned 32-bit decimal (captured).
@@ -36,11 +45,12 @@ inline const std::vector<std::string>& Templates()
         "SELECT Name, Location, HeightSex, HairSkinColor, ProfessionHairStyle, CampaignFace, Level, "
         "HeadArmor, ChestArmor, ArmsArmor, LegArmor, FeetArmor, SecondProfession, CharacterType, MissionID "
         "FROM characters WHERE OwnerAccountID=\"{U}\"",
-        "SELECT ID, HeadArmor, ChestArmor, ArmsArmor, LegArmor, FeetArmor FROM characters WHERE Name={H60} "
-        "AND OwnerAccountID={U} LIMIT 1",
-        "DELETE FROM items WHERE OwnerCID={U}",
-        "DELETE FROM characters WHERE ID={U} AND OwnerAccountID={U} LIMIT 1",
-        "UPDATE accounts SET InterfaceDataSize={U}, InterfaceData={HX} WHERE AccountID={U} LIMIT 1",
+        kCharacterLookup,
+        kItemsDelete,
+        "DELETE FROM items WHERE OwnerCID={U} AND OwnerAID=0",
+        kCharacterDelete,
+        kInterfaceDataUpdate,
+        "UPDATE accounts SET InterfaceDataSize=0, InterfaceData=X'' WHERE AccountID={U} LIMIT 1",
     };
     return templates;
 }
@@ -194,12 +204,28 @@ inline void CheckStatement(const std::string& text)
         if (!Matches(pattern, text, &captures))
             continue;
         // The interface data's size is the size of its hex literal.
-        if (!captures.hexBytes.empty())
-            FUZZ_CHECK(captures.numbers.size() == 2 && captures.numbers[0] == captures.hexBytes[0]);
+        if (pattern == kInterfaceDataUpdate)
+            FUZZ_CHECK(captures.numbers[0] == captures.hexBytes[0]);
+        // Below 10 an OwnerCID names account storage of every account.
+        if (pattern == kItemsDelete)
+            FUZZ_CHECK(captures.numbers[0] >= 10);
         return;
     }
     fprintf(stderr, "statement of no known form: %s\n", text.c_str());
     FUZZ_CHECK(!"statement of a known form");
+}
+
+// The account a per-account statement of a logged-in client names
+// (character lookup and deletion, interface data), or 0 for any other.
+inline uint64_t AccountNamed(const std::string& text)
+{
+    Captures captures;
+    if (Matches(kCharacterLookup, text, &captures) || Matches(kCharacterDelete, text, &captures) ||
+        Matches(kInterfaceDataUpdate, text, &captures) ||
+        Matches("UPDATE accounts SET InterfaceDataSize=0, InterfaceData=X'' WHERE AccountID={U} LIMIT 1", text,
+                &captures))
+        return captures.numbers.back();
+    return 0;
 }
 
 inline void CheckQueuedStatement(const QUERY& query)
