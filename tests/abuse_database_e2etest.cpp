@@ -20,6 +20,8 @@
 
 namespace {
 
+using namespace abuse;
+
 // An account with two characters of equal name length, the first wearing
 // one item on its head: every account's answer has the same shape and
 // different bytes.

@@ -9,6 +9,8 @@
 
 #include "testclient.h"
 
+namespace abuse {
+
 long ResidentKb(pid_t pid)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -106,3 +108,5 @@ std::string SqlHex(const std::vector<uint8_t>& bytes)
     }
     return text;
 }
+
+} // namespace abuse

@@ -12,7 +12,9 @@
 
 #include <mysql.h>
 
-class TestClient;
+#include "testclient.h"
+
+namespace abuse {
 
 // Resident set size of a process in KiB (VmRSS of /proc/<pid>/status), or -1.
 long ResidentKb(pid_t pid);
@@ -44,3 +46,5 @@ TableSnapshot SnapshotTables(MYSQL* connection);
 
 // "0x" and two lower-case hex digits per byte: a literal for SQL text.
 std::string SqlHex(const std::vector<uint8_t>& bytes);
+
+} // namespace abuse

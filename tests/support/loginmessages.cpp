@@ -2,6 +2,8 @@
 
 #include "serverprocess.h"
 
+namespace abuse {
+
 std::vector<uint8_t> WideZ(const std::u16string& text, size_t width)
 {
     std::vector<uint8_t> bytes;
@@ -96,3 +98,5 @@ std::vector<uint8_t> DefaultInterfaceBytes(const std::string& installDir)
     std::string file = ReadFileText(installDir + "/Data/Packets/DefaultInterface");
     return std::vector<uint8_t>(file.begin(), file.end());
 }
+
+} // namespace abuse

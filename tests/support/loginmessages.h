@@ -15,6 +15,8 @@
 
 #include "testclient.h"
 
+namespace abuse {
+
 // UTF-16LE units of text, zero-padded (or cut) to width bytes.
 std::vector<uint8_t> WideZ(const std::u16string& text, size_t width);
 
@@ -57,3 +59,5 @@ struct LoginAnswer {
 
 // Data/Packets/DefaultInterface of an installation.
 std::vector<uint8_t> DefaultInterfaceBytes(const std::string& installDir);
+
+} // namespace abuse

@@ -15,6 +15,8 @@
 #include "abusekit.h"
 #include "testenv.h"
 
+namespace abuse {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -182,3 +184,5 @@ bool PrivateMariaDb::Restart()
     }
     return true;
 }
+
+} // namespace abuse

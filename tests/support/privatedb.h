@@ -18,6 +18,8 @@
 
 #include "serverprocess.h"
 
+namespace abuse {
+
 class PrivateMariaDb {
 public:
     PrivateMariaDb();    // starts the server with db/schema.sql loaded (bounded)
@@ -49,3 +51,5 @@ private:
     bool ownChild_ = false;   // the running mariadbd was started by Restart (reap it)
     std::string failure_;
 };
+
+} // namespace abuse
