@@ -12,3 +12,4 @@ for kind in release sanitize; do
   echo "== $kind tests"
   (cd "build/$kind" && ctest --output-on-failure -j "$jobs")
 done
+echo "== fuzz"; bash scripts/fuzz.sh 15

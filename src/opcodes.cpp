@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "accountcreate.h"
+#include "accountlogin.h"
 #include "configfile.h"
 #include "handshake.h"
 #include "netserver.h"
@@ -46,7 +48,7 @@ static void RegisterInboundOpcodes(ConfigFile& config)
 {
     RegisterInboundOpcode(config, "CLIENT_SEED", HandleClientSeed);
     RegisterInboundOpcode(config, "CLIENT_VERSION", HandleClientVersion);
-    RegisterInboundOpcode(config, "ACCOUNT_LOGIN", nullptr);        // HandleAccountLogin: account login
+    RegisterInboundOpcode(config, "ACCOUNT_LOGIN", HandleAccountLogin);
     RegisterInboundOpcode(config, "ACCOUNT_LOGOUT", HandleAccountLogout);
     RegisterInboundOpcode(config, "ACCOUNT_DATA_FROM_CC", nullptr); // HandleAccountDataFromClient: interface data
     RegisterInboundOpcode(config, "PLAYCREATE_CHARACTER", nullptr);
@@ -55,7 +57,7 @@ static void RegisterInboundOpcodes(ConfigFile& config)
     RegisterInboundOpcode(config, "COMPUTER_USER", HandleComputerUser);
     RegisterInboundOpcode(config, "KEEP_ALIVE", HandleKeepAlive);
     RegisterInboundOpcode(config, "LS_CLIENT_ID", HandleClientId);
-    RegisterInboundOpcode(config, "CREATE_ACCOUNT", nullptr);       // HandleCreateAccount: account creation
+    RegisterInboundOpcode(config, "CREATE_ACCOUNT", HandleCreateAccount);
     RegisterInboundOpcode(config, "LS_COMPUTER_HARDWARE", HandleComputerHardware);
     RegisterInboundOpcode(config, "EXIT_GAME", HandleExitGame);
     RegisterInboundOpcode(config, "LAST_CHARACTER_INFO", nullptr);
