@@ -4,8 +4,10 @@
 
 #include "accountcreate.h"
 #include "accountlogin.h"
+#include "characterdelete.h"
 #include "configfile.h"
 #include "handshake.h"
+#include "interfacedata.h"
 #include "netserver.h"
 #include "server.h"
 
@@ -50,9 +52,9 @@ static void RegisterInboundOpcodes(ConfigFile& config)
     RegisterInboundOpcode(config, "CLIENT_VERSION", HandleClientVersion);
     RegisterInboundOpcode(config, "ACCOUNT_LOGIN", HandleAccountLogin);
     RegisterInboundOpcode(config, "ACCOUNT_LOGOUT", HandleAccountLogout);
-    RegisterInboundOpcode(config, "ACCOUNT_DATA_FROM_CC", nullptr); // HandleAccountDataFromClient: interface data
+    RegisterInboundOpcode(config, "ACCOUNT_DATA_FROM_CC", HandleAccountDataFromClient);
     RegisterInboundOpcode(config, "PLAYCREATE_CHARACTER", nullptr);
-    RegisterInboundOpcode(config, "CHARACTER_DELETE", nullptr);     // HandleCharacterDelete: character deletion
+    RegisterInboundOpcode(config, "CHARACTER_DELETE", HandleCharacterDelete);
     RegisterInboundOpcode(config, "CHARACTER_PLAYNAME", nullptr);
     RegisterInboundOpcode(config, "COMPUTER_USER", HandleComputerUser);
     RegisterInboundOpcode(config, "KEEP_ALIVE", HandleKeepAlive);

@@ -2,6 +2,7 @@
 // for it and runs the session's continuation.
 
 #include "database.h"
+#include "server.h"
 #include "sessions.h"
 
 // Runs the continuation of one session whose result has arrived, then
@@ -27,16 +28,32 @@ static void DeliverResult(Database& database, QUERY_RESULT* result, ClientData* 
     database.FreeResult(queryId);
 }
 
+// Only sessions that installed a query (SetPendingQuery lists them) can be
+// waiting, so the walk covers those and not every connection: with many
+// idle clients a pass stays cheap. Nothing can be delivered while no result
+// is filed, and then the walk is skipped.
 void Database::ProcessQueryResults(std::unordered_map<uint16_t, ClientData>& clients)
 {
-    for (auto& entry : clients) {
-        ClientData& client = entry.second;
-        if (client.pendingQueryId == 0)
-            continue;
-        QUERY_RESULT* result = FindResult(client.pendingQueryId);
-        if (!result)
-            continue;
-        DeliverResult(*this, result, &client);
+    if (!results.empty()) {
+        std::vector<uint16_t>& walk = server.pumpScratch;
+        walk.clear();
+        walk.swap(server.waitingSessions);   // sessions listed meanwhile go to the fresh list
+        for (uint16_t id : walk) {
+            auto entry = clients.find(id);
+            if (entry == clients.end())
+                continue;   // gone: nothing to deliver
+            ClientData& client = entry->second;
+            client.pumpListed = 0;
+            if (client.pendingQueryId != 0) {
+                if (QUERY_RESULT* result = FindResult(client.pendingQueryId))
+                    DeliverResult(*this, result, &client);
+            }
+            // Still waiting (or waiting again): stays on the list.
+            if (client.pendingQueryId != 0 && !client.pumpListed) {
+                client.pumpListed = 1;
+                server.waitingSessions.push_back(id);
+            }
+        }
     }
     EraseClosedSessions(clients);
 }

@@ -57,6 +57,8 @@ public:
 
     std::vector<NLsocket> refusedSockets; // connections to close after this poll
     std::vector<uint16_t> closedSessions; // records to erase after the pump's walk
+    std::vector<uint16_t> waitingSessions; // sessions that installed a query since the pump last saw them
+    std::vector<uint16_t> pumpScratch;     // the waiting list being walked
 
 private:
     bool initStarted = false;  // Init ran: the teardown has something to do

@@ -23,6 +23,10 @@ void SetPendingQuery(ClientData* client, uint32_t queryId, ResultCallback callba
         server.database.Discard(client->pendingQueryId);
     client->pendingQueryId = queryId;
     client->callback = callback;
+    if (queryId != 0 && !client->pumpListed) {
+        client->pumpListed = 1;
+        server.waitingSessions.push_back(client->id);
+    }
 }
 
 void SetCallbackData(ClientData* client, void* data, CallbackDataFree dataFree)

@@ -59,6 +59,7 @@ struct ClientData {
     CallbackDataFree callbackDataFree = nullptr; // frees callbackData
     uint32_t callbackDataVersion = 0; // changes whenever callbackData is set
     uint8_t closed = 0;            // the server closed the connection; the record is about to go
+    uint8_t pumpListed = 0;        // on server.waitingSessions, the result pump's walk
 };
 
 typedef std::unordered_map<uint16_t, ClientData> ClientTable;

@@ -1,0 +1,186 @@
+// ACCOUNT_DATA_FROM_CC against the real server and database: the interface
+// data stored byte for byte in the account's row (none of it as the empty
+// value), too much refused without a word, nothing done before a login, and
+// the stored data handed back at the next login.
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "dbpoll.h"
+#include "accountrows.h"
+#include "loginsequence.h"
+#include "serverprocess.h"
+#include "testclient.h"
+#include "testdb.h"
+
+namespace {
+
+class InterfaceDataTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        account = AddAccount(db, AccountRow{u"ann@x", PasswordDigest(u"secret")});
+        server.UseDatabase(db);
+        ASSERT_TRUE(server.Start()) << server.Failure();
+        ASSERT_TRUE(client.Connect(server.LoginPort()));
+    }
+
+    void TearDown() override
+    {
+        if (server.Running()) {
+            EXPECT_EQ(0, server.Stop()) << server.ConsoleText();
+        }
+    }
+
+    // The message: request id, four bytes the server does not read, data.
+    Fields DataMessage(uint32_t requestId, const std::vector<uint8_t>& data)
+    {
+        return Fields().Op(client, "ACCOUNT_DATA_FROM_CC").U32(requestId).U32(0xEEEEEEEE).Raw(data);
+    }
+
+    static std::vector<uint8_t> Pattern(size_t size)
+    {
+        std::vector<uint8_t> data(size);
+        for (size_t i = 0; i < size; i++)
+            data[i] = uint8_t(i * 13 + 1);
+        return data;
+    }
+
+    void ExpectTerminator(uint32_t requestId, uint32_t code)
+    {
+        std::vector<uint8_t> reply;
+        EXPECT_TRUE(client.Receive(10, &reply)) << HexBytes(reply);
+        EXPECT_EQ(HexBytes(StreamTerminator(client, requestId, code).bytes), HexBytes(reply));
+    }
+
+    // Logs in and returns ACCOUNT_DATA: for an account without characters,
+    // everything before the fixed tail of the answer.
+    std::vector<uint8_t> LogInForAccountData(TestClient& who, uint32_t requestId)
+    {
+        std::vector<uint8_t> answer;
+        EXPECT_TRUE(LogIn(who, requestId, u"ann@x", u"secret", &answer)) << HexBytes(answer);
+        size_t tail = LoginAnswerTail(who, requestId).bytes.size();
+        if (answer.size() < tail)
+            return {};
+        return std::vector<uint8_t>(answer.begin(), answer.end() - tail);
+    }
+
+    std::vector<uint8_t> DefaultAccountData(TestClient& who, uint32_t requestId)
+    {
+        std::string file = ReadFileText(server.Dir() + "/Data/Packets/DefaultInterface");
+        std::vector<uint8_t> expected = Fields().Op(who, "ACCOUNT_DATA").U32(requestId).bytes;
+        expected.insert(expected.end(), file.begin() + 6, file.end());
+        return expected;
+    }
+
+    std::string Row(const std::string& column)
+    {
+        return db.Value("SELECT " + column + " FROM accounts WHERE AccountID=" + std::to_string(account))
+            .value_or("NULL");
+    }
+
+    std::string SizeQuery()
+    {
+        return "SELECT InterfaceDataSize FROM accounts WHERE AccountID=" + std::to_string(account);
+    }
+
+    FreshDatabase db;
+    ServerProcess server;
+    TestClient client{server.Dir()};
+    uint32_t account = 0;
+};
+
+TEST_F(InterfaceDataTest, NothingHappensBeforeALogin)
+{
+    ASSERT_TRUE(client.SendRaw(DataMessage(20, Pattern(50)).bytes));
+    EXPECT_TRUE(client.ExpectNothing());
+    ASSERT_TRUE(client.Send("LS_CLIENT_ID", Fields().Zeros(4)));
+    std::vector<uint8_t> reply;
+    EXPECT_TRUE(client.Receive(6, &reply));
+    EXPECT_EQ("0", Row("InterfaceDataSize"));
+    EXPECT_EQ("NULL", Row("InterfaceData"));
+}
+
+TEST_F(InterfaceDataTest, StoredDataComesBackAtTheNextLogin)
+{
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
+    std::vector<uint8_t> data = Pattern(50);
+    ASSERT_TRUE(client.SendRaw(DataMessage(20, data).bytes));
+    ExpectTerminator(20, 0);
+    ASSERT_TRUE(WaitForValue(db, SizeQuery(), "50"));
+    EXPECT_EQ(std::string(data.begin(), data.end()), Row("InterfaceData"));
+
+    // A new connection logs in: its first six bytes carry the number and
+    // the request id, the rest is what was stored.
+    TestClient again(server.Dir());
+    ASSERT_TRUE(again.Connect(server.LoginPort()));
+    std::vector<uint8_t> expected = Fields().Op(again, "ACCOUNT_DATA").U32(0x15).bytes;
+    expected.insert(expected.end(), data.begin() + 6, data.end());
+    EXPECT_EQ(HexBytes(expected), HexBytes(LogInForAccountData(again, 0x15)));
+}
+
+TEST_F(InterfaceDataTest, SevenHundredBytesAreStoredAndOneMoreIsRefused)
+{
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
+    std::vector<uint8_t> data = Pattern(690);
+    ASSERT_EQ(700u, DataMessage(21, data).bytes.size());
+    ASSERT_TRUE(client.SendRaw(DataMessage(21, data).bytes));
+    ExpectTerminator(21, 0);
+    ASSERT_TRUE(WaitForValue(db, SizeQuery(), "690"));
+    EXPECT_EQ(std::string(data.begin(), data.end()), Row("InterfaceData"));
+
+    ASSERT_TRUE(client.SendRaw(DataMessage(22, Pattern(691)).bytes));
+    EXPECT_TRUE(client.ExpectNothing());
+    EXPECT_NE(std::string::npos,
+              server.ConsoleText().find("Oversize InterfaceData detected. Not writing to db!\n"));
+    EXPECT_EQ("690", Row("InterfaceDataSize"));
+    EXPECT_EQ(std::string(data.begin(), data.end()), Row("InterfaceData"));
+}
+
+TEST_F(InterfaceDataTest, NoDataIsStoredAsTheEmptyValue)
+{
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
+    ASSERT_TRUE(client.SendRaw(DataMessage(23, Pattern(40)).bytes));
+    ExpectTerminator(23, 0);
+    ASSERT_TRUE(WaitForValue(db, SizeQuery(), "40"));
+
+    ASSERT_TRUE(client.SendRaw(DataMessage(24, {}).bytes));
+    ExpectTerminator(24, 0);
+    ASSERT_TRUE(WaitForValue(db, SizeQuery(), "0"));
+    EXPECT_EQ("", Row("InterfaceData"));
+    EXPECT_EQ(std::string::npos, server.ConsoleText().find("Unknown column"));
+
+    // With nothing stored the next login gets the default interface.
+    TestClient again(server.Dir());
+    ASSERT_TRUE(again.Connect(server.LoginPort()));
+    EXPECT_EQ(HexBytes(DefaultAccountData(again, 2)), HexBytes(LogInForAccountData(again, 2)));
+}
+
+TEST_F(InterfaceDataTest, FixedFieldsSplitAcrossWritesAreAwaited)
+{
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
+    std::vector<uint8_t> data = Pattern(30);
+    std::vector<uint8_t> message = DataMessage(25, data).bytes;
+    ASSERT_TRUE(client.SendRaw(std::vector<uint8_t>(message.begin(), message.begin() + 7)));
+    EXPECT_TRUE(client.ExpectNothing(200));
+    ASSERT_TRUE(client.SendRaw(std::vector<uint8_t>(message.begin() + 7, message.end())));
+    ExpectTerminator(25, 0);
+    ASSERT_TRUE(WaitForValue(db, SizeQuery(), "30"));
+    EXPECT_EQ(std::string(data.begin(), data.end()), Row("InterfaceData"));
+}
+
+TEST_F(InterfaceDataTest, RefusedLoginToAnotherAccountLeavesItsRowAlone)
+{
+    uint32_t other = AddAccount(db, AccountRow{u"bob@x", PasswordDigest(u"hidden")});
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
+    ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, 2, u"guess", u"bob@x").bytes));
+    ExpectTerminator(2, 11);
+    ASSERT_TRUE(client.SendRaw(DataMessage(26, Pattern(20)).bytes));
+    ExpectTerminator(26, 0);
+    ASSERT_TRUE(WaitForValue(db, SizeQuery(), "20"));
+    EXPECT_EQ("0", db.Value("SELECT InterfaceDataSize FROM accounts WHERE AccountID=" + std::to_string(other)));
+}
+
+} // namespace
