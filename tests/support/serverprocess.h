@@ -76,6 +76,8 @@ public:
 private:
     void WriteConfig();
     bool Spawn();
+    bool StartOnce(int* exitStatus);   // one start; the exit status when it ended early
+    void ChooseFreePorts();            // free login and internal ports into the configuration
     int WaitExit(int timeoutMs);
 
     std::string dir_;
