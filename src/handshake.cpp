@@ -10,6 +10,7 @@
 #include "replies.h"
 #include "server.h"
 #include "sha256.h"
+#include "widetext.h"
 
 // Lengths of the fixed-size messages, message number included.
 static const uint32_t kClientSeedSize = 66;
@@ -40,29 +41,6 @@ static uint16_t PeekU16(const PacketReader* reader, uint32_t offset)
 }
 
 // UTF-16LE units as UTF-8 text, up to the first zero unit or maxUnits.
-static std::string WideToText(const uint8_t* units, uint32_t maxUnits)
-{
-    std::string text;
-    for (uint32_t i = 0; i < maxUnits; i++) {
-        uint32_t unit = units[2 * i] | (units[2 * i + 1] << 8);
-        if (unit == 0)
-            break;
-        if (unit >= 0xD800 && unit <= 0xDFFF)
-            unit = '?';   // halves of surrogate pairs are not worth decoding for a trace
-        if (unit < 0x80) {
-            text += char(unit);
-        } else if (unit < 0x800) {
-            text += char(0xC0 | (unit >> 6));
-            text += char(0x80 | (unit & 0x3F));
-        } else {
-            text += char(0xE0 | (unit >> 12));
-            text += char(0x80 | ((unit >> 6) & 0x3F));
-            text += char(0x80 | (unit & 0x3F));
-        }
-    }
-    return text;
-}
-
 int32_t HandleClientSeed(PacketReader* reader, KelClient* client)
 {
     if (!Arrived(reader, kClientSeedSize))
@@ -128,8 +106,8 @@ int32_t HandleComputerUser(PacketReader* reader, KelClient* client)
     memset(computerName, 0, sizeof computerName);
     reader->ReadU16();
     reader->ReadBytes(computerName, 2 * computerUnits);
-    printf("User Name: %s\n", WideToText(userName, kMaxNameUnits).c_str());
-    printf("Computer Name: %s\n", WideToText(computerName, kMaxNameUnits).c_str());
+    printf("User Name: %s\n", WideTextForConsole(userName, kMaxNameUnits).c_str());
+    printf("Computer Name: %s\n", WideTextForConsole(computerName, kMaxNameUnits).c_str());
     return int32_t(reader->GetPos());
 }
 

@@ -55,6 +55,11 @@ public:
     bool HasWorkWaiting() const;
     // Another connection would be accepted (fewer than maxClients held).
     bool HasRoom() const;
+    // The read stage's work on bytes read from a client: deciphered in
+    // place when its cipher is on, then buffered and offered to the next
+    // dispatch stage. False when the client was dropped for buffering too
+    // much (its record is gone).
+    bool ReceiveBytes(KelClient* client, uint8_t* data, uint32_t count);
 
     // Bytes written to a record go out in the next send stage when the
     // record was reached this pass through FindClient, Send or a callback or

@@ -93,11 +93,16 @@ ServerProcess::ServerProcess()
     fs::copy(testenv::SourceDir() + "/install", dir_, fs::copy_options::recursive);
     outputPath_ = dir_ + "/console.txt";
     config_ = ReadConfigKeys(dir_ + "/Config/LsConfig.ini");
+    SetConfig("IPAddress", "127.0.0.1");
+    ChooseFreePorts();
+}
+
+void ServerProcess::ChooseFreePorts()
+{
     loginPort_ = FreeTcpPort();
     do {
         internalPort_ = FreeTcpPort();
     } while (internalPort_ == loginPort_);
-    SetConfig("IPAddress", "127.0.0.1");
     SetConfig("Port", std::to_string(loginPort_));
     SetConfig("ICPort", std::to_string(internalPort_));
 }
@@ -212,6 +217,20 @@ int ServerProcess::WaitExit(int timeoutMs)
 
 bool ServerProcess::Start()
 {
+    // A port that was free when chosen may be taken by a parallel test
+    // before the server binds it (exit status 4 or 5): choose again.
+    for (int attempt = 1;; attempt++) {
+        int status = -1;
+        if (StartOnce(&status))
+            return true;
+        if (attempt == 3 || (status != 4 && status != 5))
+            return false;
+        ChooseFreePorts();
+    }
+}
+
+bool ServerProcess::StartOnce(int* exitStatus)
+{
     failure_.clear();
     if (!Spawn())
         return false;
@@ -219,6 +238,7 @@ bool ServerProcess::Start()
     while (LogText().find("[*] Server Ready for Connections") == std::string::npos) {
         int status = WaitExit(0);
         if (status >= 0) {
+            *exitStatus = status;
             failure_ = "the server exited with status " + std::to_string(status) +
                        " before it was ready.\nLog:\n" + LogText() + "\nConsole:\n" + ConsoleText();
             return false;

@@ -67,6 +67,7 @@ public:
     // killed by one, -1 when not running).
     int Stop();
     bool Running() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }   // the running server's process id, or -1
 
     std::string LogText() const;      // Logs/LsSysLog.txt
     std::string ConsoleText() const;  // the server's stdout and stderr
@@ -75,6 +76,8 @@ public:
 private:
     void WriteConfig();
     bool Spawn();
+    bool StartOnce(int* exitStatus);   // one start; the exit status when it ended early
+    void ChooseFreePorts();            // free login and internal ports into the configuration
     int WaitExit(int timeoutMs);
 
     std::string dir_;

@@ -1,0 +1,55 @@
+#pragma once
+
+// A MariaDB server of a single test (scripts/mariadb.sh), for tests that
+// stop and restart the database under a running login server; the shared
+// server of the test run must never be restarted.
+//
+//   PrivateMariaDb db;
+//   ASSERT_TRUE(db.Ready()) << db.Failure();
+//   server.UseDatabase(db.Settings());
+//   db.Stop();  ...  ASSERT_TRUE(db.Restart());
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include <mysql.h>
+
+#include "serverprocess.h"
+
+namespace abuse {
+
+class PrivateMariaDb {
+public:
+    PrivateMariaDb();    // starts the server with db/schema.sql loaded (bounded)
+    ~PrivateMariaDb();   // stops it and removes its data
+    PrivateMariaDb(const PrivateMariaDb&) = delete;
+    PrivateMariaDb& operator=(const PrivateMariaDb&) = delete;
+
+    bool Ready() const { return pid_ > 0; }
+    const std::string& Failure() const { return failure_; }
+    DatabaseSettings Settings() const { return settings_; }
+
+    // A new connection to the database (the caller closes it), or null.
+    MYSQL* Connect() const;
+
+    // SIGTERM to mariadbd and a bounded wait for it to end.
+    bool Stop();
+    // mariadbd again on the same data directory and port; waits until it answers.
+    bool Restart();
+
+private:
+    bool WaitAnswering();
+    bool WaitGone(int timeoutMs);
+
+    std::string stateDir_;
+    std::string dataDir_;
+    std::vector<std::string> command_;   // mariadbd's command line, for the restart
+    DatabaseSettings settings_;
+    pid_t pid_ = -1;
+    bool ownChild_ = false;   // the running mariadbd was started by Restart (reap it)
+    std::string failure_;
+};
+
+} // namespace abuse
