@@ -422,6 +422,8 @@ NLint PollReadable(Layer& nl, std::unique_lock<std::mutex>& guard, NLint group, 
                    NLint number, NLint timeout)
 {
     GroupEntry* entry = FindGroup(nl, group);
+    if (entry->members.empty() && timeout == 0)
+        return 0;   // nothing to ask the kernel (the internal port, mostly)
     int epollFd = entry->epollFd;
     // One call returns every ready member (level-triggered), so size the
     // scratch for all of them.

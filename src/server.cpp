@@ -250,6 +250,9 @@ void Server::PauseUntilWork()
     // A full server leaves new connections waiting; they must not end every pause.
     NLsocket listeners[] = {loginNet->HasRoom() ? loginNet->listenSocket : NL_INVALID,
                             internalNet->HasRoom() ? internalNet->listenSocket : NL_INVALID};
+    // The console is block-buffered (main): its lines wait in the buffer
+    // while the loop is busy and go out in one write before it pauses.
+    fflush(stdout);
     nlWaitForInput(groups, 2, listeners, 2, 1);
 }
 
@@ -261,11 +264,10 @@ int Server::Run()
         loginNet->Poll();
         CloseRefusedConnections();
         internalNet->Poll();
-        // The console is block-buffered (main): a pass's trace lines leave
-        // in one write, and nothing waits in the buffer while the loop pauses.
-        fflush(stdout);
         if (throttleCpu)
             PauseUntilWork();
+        else
+            fflush(stdout);   // a loop that never pauses shows its lines every pass
     }
     return 0;
 }
