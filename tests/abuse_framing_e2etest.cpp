@@ -15,7 +15,7 @@
 
 #include "abusekit.h"
 #include "loginmessages.h"
-#include "serverprocess.h"
+#include "serverfixture.h"
 #include "testclient.h"
 #include "testdb.h"
 
@@ -30,7 +30,7 @@ const std::u16string kOtherEmail = u"other@x";
 const int kSlowClients = 6;
 std::u16string SlowEmail(int i) { return u"slow" + std::u16string(1, char16_t(u'0' + i)) + u"@x"; }
 
-class AbuseFramingTest : public ::testing::Test {
+class AbuseFramingTest : public FreshDatabaseServerTest {
 protected:
     void SetUp() override
     {
@@ -42,16 +42,7 @@ protected:
         for (const std::u16string& email : {kEmail, kOtherEmail})
             db.Exec("INSERT INTO accounts(Email, CompHash) VALUES(" + SqlHex(WideZ(email, 130)) + ", " +
                     SqlHex(std::vector<uint8_t>(32, 0)) + ")");
-        server.UseDatabase(db);
-        ASSERT_TRUE(server.Start()) << server.Failure();
-        ASSERT_TRUE(client.Connect(server.LoginPort()));
-    }
-
-    void TearDown() override
-    {
-        if (server.Running()) {
-            EXPECT_EQ(0, server.Stop()) << server.ConsoleText();
-        }
+        StartServer();
     }
 
     void ExpectReply(TestClient& from, const std::vector<uint8_t>& expected, const std::string& what = "")
@@ -87,10 +78,6 @@ protected:
         ASSERT_TRUE(who.SendRaw(AccountLogin(who, requestId, u"", kEmail).bytes));
         ExpectReply(who, GoodLoginAnswer(who, requestId), "login");
     }
-
-    FreshDatabase db;
-    ServerProcess server;
-    TestClient client{server.Dir()};
 };
 
 struct Exchange {
