@@ -41,6 +41,18 @@ protected:
         return db.Value("SELECT " + column + " FROM accounts WHERE AccountID=" + std::to_string(accountId))
             .value_or("NULL");
     }
+
+    // The column once it holds expected, or what it holds after about two
+    // seconds: the login does not wait for its UPDATEs.
+    std::string AwaitColumn(const std::string& column, uint32_t accountId, const std::string& expected)
+    {
+        std::string value = Column(column, accountId);
+        for (int i = 1; i < 200 && value != expected; i++) {
+            usleep(10000);
+            value = Column(column, accountId);
+        }
+        return value;
+    }
 };
 
 TEST_F(AccountLoginTest, AccountWithoutCharactersGetsTheDefaultInterfaceData)
@@ -75,14 +87,7 @@ TEST_F(AccountLoginTest, WithoutComputerUserTheHashIsZero)
     uint32_t account = AddAccount(db, AccountRow{u"z@z"});
     StartServer();
     ASSERT_TRUE(LogIn(client, 1, u"z@z"));
-    // The UPDATE is not awaited by the login; it follows shortly.
-    std::string hash;
-    for (int i = 0; i < 200 && hash != std::string(32, '\0'); i++) {
-        hash = Column("CompHash", account);
-        if (hash != std::string(32, '\0'))
-            usleep(10000);
-    }
-    EXPECT_EQ(std::string(32, '\0'), hash);
+    EXPECT_EQ(std::string(32, '\0'), AwaitColumn("CompHash", account, std::string(32, '\0')));
 }
 
 TEST_F(AccountLoginTest, PasswordStep)
@@ -140,13 +145,7 @@ TEST_F(AccountLoginTest, AccessLevelsAndTheMark)
     EXPECT_EQ("10", Column("AccessLevel", marked));
     ASSERT_TRUE(LogIn(client, 3, u"expired@x"));
     ASSERT_TRUE(LogIn(client, 4, u"player@x"));
-    std::string level;
-    for (int i = 0; i < 200 && level != "50"; i++) {
-        level = Column("AccessLevel", expired);
-        if (level != "50")
-            usleep(10000);
-    }
-    EXPECT_EQ("50", level);
+    EXPECT_EQ("50", AwaitColumn("AccessLevel", expired, "50"));
 }
 
 TEST_F(AccountLoginTest, LockedServerAdmitsOnlyHighLevels)
@@ -164,13 +163,7 @@ TEST_F(AccountLoginTest, LockedServerAdmitsOnlyHighLevels)
     ExpectRefused(client, 3, u"expired@x", 17);
     ASSERT_TRUE(LogIn(client, 4, u"sixty@x"));
     ASSERT_TRUE(LogIn(client, 5, u"minus@x"));
-    std::string level;
-    for (int i = 0; i < 200 && level != "50"; i++) {
-        level = Column("AccessLevel", expired);
-        if (level != "50")
-            usleep(10000);
-    }
-    EXPECT_EQ("50", level);
+    EXPECT_EQ("50", AwaitColumn("AccessLevel", expired, "50"));
 }
 
 TEST_F(AccountLoginTest, DatabaseFailuresAndZeroAccountId)
