@@ -187,21 +187,26 @@ void NetServer::ReadClient(NLsocket socket)
         DropFailedClient(socket, nlGetErrorStr(nlGetError()));
         return;
     }
-    KelClient& client = clients[socket];
-    if (client.cipherOn)
-        NetCrypt(readBuffer, readBuffer, n, &client.cipher);
+    ReceiveBytes(&clients[socket], readBuffer, (uint32_t)n);
+}
+
+bool NetServer::ReceiveBytes(KelClient* client, uint8_t* data, uint32_t count)
+{
+    if (client->cipherOn)
+        NetCrypt(data, data, (int32_t)std::min<uint32_t>(count, INT32_MAX), &client->cipher);
 
     // Bytes still owed to a message that a handler already consumed whole.
-    uint32_t skipped = std::min((uint32_t)n, client.discardPending);
-    client.discardPending -= skipped;
-    if ((uint32_t)n == skipped)
-        return;
-    client.AppendRecv(readBuffer + skipped, n - (NLint)skipped);
-    if (client.recvBuffer.size() > kMostBufferedBytes) {
-        DropFailedClient(socket, "Client dropped: too many bytes buffered\n");
-        return;
+    uint32_t skipped = std::min(count, client->discardPending);
+    client->discardPending -= skipped;
+    if (count == skipped)
+        return true;
+    client->AppendRecv(data + skipped, (int32_t)std::min<uint32_t>(count - skipped, INT32_MAX));
+    if (client->recvBuffer.size() > kMostBufferedBytes) {
+        DropFailedClient(client->socket, "Client dropped: too many bytes buffered\n");
+        return false;
     }
-    ListForDispatch(&client);
+    ListForDispatch(client);
+    return true;
 }
 
 void NetServer::DropFailedClient(NLsocket socket, const char* reason)

@@ -49,6 +49,11 @@ public:
     // The first registration of a number wins.
     void RegisterOpcode(const char* name, uint16_t opcode, OpcodeHandler handler);
     int32_t Poll();   // accept, read, send, dispatch; always 0
+    // The read stage's work on bytes read from a client: deciphered in
+    // place when its cipher is on, then buffered and offered to the next
+    // dispatch stage. False when the client was dropped for buffering too
+    // much (its record is gone).
+    bool ReceiveBytes(KelClient* client, uint8_t* data, uint32_t count);
 
     // Bytes written to a record go out in the next send stage when the
     // record was reached this pass through FindClient, Send or a callback or
