@@ -153,6 +153,12 @@ int32_t ConfigFile::FindTag(const char* name)
     return -1;
 }
 
+const char* ConfigFile::FindValue(const char* tag)
+{
+    int32_t index = FindTag(tag);
+    return index < 0 ? nullptr : entries[index].value;
+}
+
 int32_t ConfigFile::GetString(const char* tag, char* out, size_t outSize)
 {
     int32_t index = FindTag(tag);
@@ -172,19 +178,19 @@ int32_t ConfigFile::GetString(const char* tag, char* out, size_t outSize)
 
 int32_t ConfigFile::GetUShort(const char* tag, uint16_t* out)
 {
-    int32_t index = FindTag(tag);
-    if (index < 0)
+    const char* value = FindValue(tag);
+    if (!value)
         return -1;
-    *out = static_cast<uint16_t>(DecToLong(entries[index].value));
+    *out = static_cast<uint16_t>(DecToLong(value));
     return 0;
 }
 
 int32_t ConfigFile::GetUInt(const char* tag, uint32_t* out)
 {
-    int32_t index = FindTag(tag);
-    if (index < 0)
+    const char* value = FindValue(tag);
+    if (!value)
         return -1;
-    const char* value = entries[index].value;   // 500 zeroed bytes: value[1] is always there
+    // The value has 500 zeroed bytes of room: value[1] is always there.
     if (value[1] == 'x' || value[1] == 'X') {
         uint32_t number = HexToULong(value);
         SwapBytes32(&number);   // the written bytes, in written order
@@ -206,10 +212,10 @@ int32_t ConfigFile::GetInt(const char* tag, int32_t* out)
 
 int32_t ConfigFile::GetHexShort(const char* tag, uint16_t* out)
 {
-    int32_t index = FindTag(tag);
-    if (index < 0)
+    const char* value = FindValue(tag);
+    if (!value)
         return -1;
-    uint16_t number = static_cast<uint16_t>(HexToULong(entries[index].value));
+    uint16_t number = static_cast<uint16_t>(HexToULong(value));
     SwapBytes16(&number);   // "0xAABB" gives the bytes AA BB
     *out = number;
     return 0;
@@ -217,21 +223,21 @@ int32_t ConfigFile::GetHexShort(const char* tag, uint16_t* out)
 
 int32_t ConfigFile::GetBool(const char* tag, bool* out)
 {
-    int32_t index = FindTag(tag);
-    if (index < 0)
+    const char* value = FindValue(tag);
+    if (!value)
         return -1;
-    *out = strcmp(entries[index].value, "true") == 0;
+    *out = strcmp(value, "true") == 0;
     return 0;
 }
 
 int32_t ConfigFile::GetIPv4(const char* tag, uint8_t out[4])
 {
-    int32_t index = FindTag(tag);
-    if (index < 0)
+    const char* value = FindValue(tag);
+    if (!value)
         return -1;
     // Parts are read from the stored value without cutting it up, so a later
     // getter on the same tag still sees the whole value.
-    const char* p = entries[index].value;
+    const char* p = value;
     for (int part = 0; part < 4; part++) {
         while (*p == '.')
             p++;

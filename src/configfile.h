@@ -33,6 +33,8 @@ public:
     // Index of the first entry whose tag equals name (any case), or -1 with
     // the error latched.
     int32_t FindTag(const char* name);
+    // The value of the entry FindTag finds, or null with the error latched.
+    const char* FindValue(const char* tag);
 
     // Getters: 0 when the tag was found and *out written; -1 otherwise, with
     // the error latched and out untouched.

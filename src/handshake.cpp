@@ -40,7 +40,6 @@ static uint16_t PeekU16(const PacketReader* reader, uint32_t offset)
     return uint16_t(reader->data[offset] | (reader->data[offset + 1] << 8));
 }
 
-// UTF-16LE units as UTF-8 text, up to the first zero unit or maxUnits.
 int32_t HandleClientSeed(PacketReader* reader, KelClient* client)
 {
     if (!Arrived(reader, kClientSeedSize))

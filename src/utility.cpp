@@ -55,16 +55,24 @@ static int HexDigitValue(char c)
     return -1;
 }
 
+// What strtoul/strtol skip before the digits: white space and one sign.
+// Returns where the digits begin.
+static const char* SkipSpaceAndSign(const char* p, bool* negative)
+{
+    while (IsSpace(*p))
+        p++;
+    *negative = false;
+    if (*p == '+' || *p == '-')
+        *negative = (*p++ == '-');
+    return p;
+}
+
 // strtoul/strtol are 64-bit on this platform; the configuration files were
 // written for 32-bit ones, so the saturation is done here by hand.
 uint32_t HexToULong(const char* text)
 {
-    const char* p = text;
-    while (IsSpace(*p))
-        p++;
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = (*p++ == '-');
+    bool negative;
+    const char* p = SkipSpaceAndSign(text, &negative);
     if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigitValue(p[2]) >= 0)
         p += 2;
     uint64_t value = 0;
@@ -84,12 +92,8 @@ uint32_t HexToULong(const char* text)
 
 int32_t DecToLong(const char* text)
 {
-    const char* p = text;
-    while (IsSpace(*p))
-        p++;
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = (*p++ == '-');
+    bool negative;
+    const char* p = SkipSpaceAndSign(text, &negative);
     int64_t magnitude = 0;
     for (; *p >= '0' && *p <= '9'; p++) {
         magnitude = magnitude * 10 + (*p - '0');

@@ -83,7 +83,7 @@ SeededAccount Seed(MYSQL* connection, uint32_t account)
 void ExpectLogin(TestClient& client, const std::string& installDir, const SeededAccount& account,
                  uint32_t requestId)
 {
-    ASSERT_TRUE(client.SendRaw(AccountLogin(client, requestId, u"", account.email).bytes));
+    ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, requestId, u"", account.email).bytes));
     LoginAnswer expected{requestId, DefaultInterfaceBytes(installDir), account.characters};
     std::vector<uint8_t> bytes = expected.Bytes(client);
     std::vector<uint8_t> reply;
@@ -213,7 +213,7 @@ TEST_F(AbuseDatabaseTest, DatabaseRestartedUnderARunningServer)
     std::vector<uint8_t> reply;
     ASSERT_TRUE(client.Receive(6, &reply));
     EXPECT_EQ(HexBytes(Fields().Op(client, "P12B_REPLY").U32(0).bytes), HexBytes(reply));
-    ASSERT_TRUE(client.SendRaw(AccountLogin(client, 2, u"", account.email).bytes));
+    ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, 2, u"", account.email).bytes));
     ASSERT_TRUE(client.Receive(10, &reply, 60000));
     EXPECT_EQ(HexBytes(StreamTerminator(client, 2, 56).bytes), HexBytes(reply));
 

@@ -15,7 +15,7 @@
 
 #include "abusekit.h"
 #include "loginmessages.h"
-#include "serverprocess.h"
+#include "serverfixture.h"
 #include "testclient.h"
 #include "testdb.h"
 
@@ -30,7 +30,7 @@ const std::u16string kOtherEmail = u"other@x";
 const int kSlowClients = 6;
 std::u16string SlowEmail(int i) { return u"slow" + std::u16string(1, char16_t(u'0' + i)) + u"@x"; }
 
-class AbuseFramingTest : public ::testing::Test {
+class AbuseFramingTest : public FreshDatabaseServerTest {
 protected:
     void SetUp() override
     {
@@ -42,16 +42,7 @@ protected:
         for (const std::u16string& email : {kEmail, kOtherEmail})
             db.Exec("INSERT INTO accounts(Email, CompHash) VALUES(" + SqlHex(WideZ(email, 130)) + ", " +
                     SqlHex(std::vector<uint8_t>(32, 0)) + ")");
-        server.UseDatabase(db);
-        ASSERT_TRUE(server.Start()) << server.Failure();
-        ASSERT_TRUE(client.Connect(server.LoginPort()));
-    }
-
-    void TearDown() override
-    {
-        if (server.Running()) {
-            EXPECT_EQ(0, server.Stop()) << server.ConsoleText();
-        }
+        StartServer();
     }
 
     void ExpectReply(TestClient& from, const std::vector<uint8_t>& expected, const std::string& what = "")
@@ -84,13 +75,9 @@ protected:
     // The well-behaved client: a full login with the exact answer.
     void GoodLogin(TestClient& who, uint32_t requestId)
     {
-        ASSERT_TRUE(who.SendRaw(AccountLogin(who, requestId, u"", kEmail).bytes));
+        ASSERT_TRUE(who.SendRaw(AccountLoginMessage(who, requestId, u"", kEmail).bytes));
         ExpectReply(who, GoodLoginAnswer(who, requestId), "login");
     }
-
-    FreshDatabase db;
-    ServerProcess server;
-    TestClient client{server.Dir()};
 };
 
 struct Exchange {
@@ -316,7 +303,7 @@ TEST_F(AbuseFramingTest, SlowClientsByteByByteGetExactAnswers)
             expected.insert(expected.end(), probe.begin(), probe.end());
             ExpectReply(slow, expected, "slow client");
             // Then a login, a byte at a time: the whole answer, exact.
-            ASSERT_TRUE(SendByteByByte(slow, AccountLogin(slow, requestId, u"", SlowEmail(i)).bytes));
+            ASSERT_TRUE(SendByteByByte(slow, AccountLoginMessage(slow, requestId, u"", SlowEmail(i)).bytes));
             ExpectReply(slow, LoginAnswer{requestId, DefaultInterfaceBytes(server.Dir()), {}}.Bytes(slow),
                         "slow login");
             done++;
@@ -364,7 +351,7 @@ TEST_F(AbuseFramingTest, EveryLoginRequestCutAnywhereGetsTheAnswerOfTheWholeOne)
           StreamTerminator(client, 61, 24).bytes, SIZE_MAX);
     check("creation of a taken e-mail", CreateAccount(client, 62, kOtherEmail).bytes,
           StreamTerminator(client, 62, 105).bytes, SIZE_MAX);
-    check("login", AccountLogin(client, 63, u"pw", kEmail).bytes, GoodLoginAnswer(client, 63), SIZE_MAX);
+    check("login", AccountLoginMessage(client, 63, u"pw", kEmail).bytes, GoodLoginAnswer(client, 63), SIZE_MAX);
     check("deletion of no character", CharacterDelete(client, 64, name).bytes,
           StreamTerminator(client, 64, 46).bytes, SIZE_MAX);
     // Interface data has no length of its own: it is all that has arrived
@@ -407,9 +394,9 @@ TEST_F(AbuseFramingTest, RequestsInTheWrongState)
     ExecSql(lock, "LOCK TABLES accounts WRITE");
     const std::string trace = "Account Name: good@x";
     size_t before = CountInConsole(server, trace);
-    ASSERT_TRUE(client.SendRaw(AccountLogin(client, 75, u"", kEmail).bytes));
+    ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, 75, u"", kEmail).bytes));
     ASSERT_TRUE(WaitUntil([&] { return CountInConsole(server, trace) == before + 1; }));
-    ASSERT_TRUE(client.SendRaw(AccountLogin(client, 76, u"", kEmail).bytes));
+    ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, 76, u"", kEmail).bytes));
     ASSERT_TRUE(WaitUntil([&] { return CountInConsole(server, trace) == before + 2; }));
     ExecSql(lock, "UNLOCK TABLES");
     mysql_close(lock);

@@ -60,7 +60,7 @@ protected:
 
     void GoodLogin(TestClient& who, uint32_t requestId)
     {
-        ASSERT_TRUE(who.SendRaw(AccountLogin(who, requestId, u"", kEmail).bytes));
+        ASSERT_TRUE(who.SendRaw(AccountLoginMessage(who, requestId, u"", kEmail).bytes));
         ExpectReply(who, LoginAnswer{requestId, DefaultInterfaceBytes(server.Dir()), {}}.Bytes(who),
                     "login " + std::to_string(requestId));
     }
@@ -141,11 +141,11 @@ void VanishingBurst(ServerProcess& server, int count)
         switch (i % 5) {
         case 0:
         case 1:
-            ASSERT_TRUE(vanishing.SendRaw(AccountLogin(vanishing, uint32_t(i), u"", kGhostEmail).bytes));
+            ASSERT_TRUE(vanishing.SendRaw(AccountLoginMessage(vanishing, uint32_t(i), u"", kGhostEmail).bytes));
             break;
         case 2:   // handshake, then a login cut short
             ASSERT_TRUE(vanishing.SendRaw(Fields().Op(vanishing, "CLIENT_SEED").Zeros(64)
-                                              .Raw(AccountLogin(vanishing, 1, u"pw", kGhostEmail).bytes)
+                                              .Raw(AccountLoginMessage(vanishing, 1, u"pw", kGhostEmail).bytes)
                                               .bytes));
             break;
         case 3:   // an account creation for an e-mail that is taken

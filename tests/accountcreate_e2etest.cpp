@@ -10,46 +10,23 @@
 
 #include "accountrows.h"
 #include "loginsequence.h"
-#include "serverprocess.h"
+#include "serverfixture.h"
 #include "testclient.h"
 #include "testdb.h"
 
 namespace {
 
-class AccountCreateTest : public ::testing::Test {
+class AccountCreateTest : public FreshDatabaseServerTest {
 protected:
-    void SetUp() override
-    {
-        server.UseDatabase(db);
-        ASSERT_TRUE(server.Start()) << server.Failure();
-        ASSERT_TRUE(client.Connect(server.LoginPort()));
-    }
-
-    void TearDown() override
-    {
-        if (server.Running()) {
-            EXPECT_EQ(0, server.Stop()) << server.ConsoleText();
-        }
-    }
-
-    void ExpectReply(const Fields& expected)
-    {
-        std::vector<uint8_t> reply;
-        EXPECT_TRUE(client.Receive(expected.bytes.size(), &reply)) << HexBytes(reply);
-        EXPECT_EQ(HexBytes(expected.bytes), HexBytes(reply));
-    }
+    void SetUp() override { StartServer(); }
 
     void Create(uint32_t requestId, const std::u16string& email, uint32_t code)
     {
         ASSERT_TRUE(client.Send("CREATE_ACCOUNT", Fields().U32(requestId).Wide(email)));
-        ExpectReply(StreamTerminator(client, requestId, code));
+        ExpectTerminator(client, requestId, code);
     }
 
     std::string AccountCount() { return db.Value("SELECT COUNT(*) FROM accounts").value_or("?"); }
-
-    FreshDatabase db;
-    ServerProcess server;
-    TestClient client{server.Dir()};
 };
 
 TEST_F(AccountCreateTest, AddsTheAccountOnceThenReportsTheEmailTaken)
@@ -86,7 +63,7 @@ TEST_F(AccountCreateTest, LongestEmailIsAcceptedAndLongerOnesRefusedAtOnce)
     Create(2, std::u16string(66, u'n'), 46);
     // A count far over the limit is refused before its bytes are waited for.
     ASSERT_TRUE(client.Send("CREATE_ACCOUNT", Fields().U32(3).U16(5000)));
-    ExpectReply(StreamTerminator(client, 3, 46));
+    ExpectTerminator(client, 3, 46);
     EXPECT_EQ("1", AccountCount());
 }
 
@@ -97,13 +74,13 @@ TEST_F(AccountCreateTest, SplitMessageWaitsAndTrailingBytesAreConsumed)
         ASSERT_TRUE(client.SendRaw({byte}));
         std::this_thread::sleep_for(std::chrono::microseconds(300));
     }
-    ExpectReply(StreamTerminator(client, 9, 0));
+    ExpectTerminator(client, 9, 0);
     EXPECT_EQ(WideBlock(u"split@x", 130), db.Value("SELECT Email FROM accounts").value_or(""));
 
     // The request takes the whole buffer: a message behind it is not handled.
     ASSERT_TRUE(client.SendRaw(
         Fields().Op(client, "CREATE_ACCOUNT").U32(10).Wide(u"two@x").Op(client, "LS_CLIENT_ID").Zeros(4).bytes));
-    ExpectReply(StreamTerminator(client, 10, 0));
+    ExpectTerminator(client, 10, 0);
     EXPECT_TRUE(client.ExpectNothing());
 }
 

@@ -12,35 +12,19 @@
 
 #include "accountrows.h"
 #include "loginsequence.h"
-#include "serverprocess.h"
+#include "serverfixture.h"
 #include "testclient.h"
 #include "testdb.h"
 
 namespace {
 
-class AccountLoginTest : public ::testing::Test {
+class AccountLoginTest : public FreshDatabaseServerTest {
 protected:
     void StartServer(bool requirePassword = true, bool locked = false)
     {
-        server.UseDatabase(db);
         server.SetConfig("RequireValidPassword", requirePassword ? "true" : "false");
         server.SetConfig("LockServerAtStart", locked ? "true" : "false");
-        ASSERT_TRUE(server.Start()) << server.Failure();
-        ASSERT_TRUE(client.Connect(server.LoginPort()));
-    }
-
-    void TearDown() override
-    {
-        if (server.Running()) {
-            EXPECT_EQ(0, server.Stop()) << server.ConsoleText();
-        }
-    }
-
-    void ExpectReply(TestClient& from, const Fields& expected)
-    {
-        std::vector<uint8_t> reply;
-        EXPECT_TRUE(from.Receive(expected.bytes.size(), &reply)) << HexBytes(reply);
-        EXPECT_EQ(HexBytes(expected.bytes), HexBytes(reply));
+        FreshDatabaseServerTest::StartServer();
     }
 
     // A login that is refused with code, and nothing else.
@@ -48,16 +32,8 @@ protected:
                        const std::u16string& password = u"")
     {
         ASSERT_TRUE(who.SendRaw(AccountLoginMessage(who, requestId, password, email).bytes));
-        ExpectReply(who, StreamTerminator(who, requestId, code));
+        ExpectTerminator(who, requestId, code);
         EXPECT_TRUE(who.ExpectNothing(100));
-    }
-
-    // The default interface file as an answer for requestId carries it.
-    Fields DefaultAccountData(uint32_t requestId)
-    {
-        std::string file = ReadFileText(server.Dir() + "/Data/Packets/DefaultInterface");
-        return Fields().Op(client, "ACCOUNT_DATA").U32(requestId)
-            .Raw(std::vector<uint8_t>(file.begin() + 6, file.end()));
     }
 
     std::string Column(const std::string& column, uint32_t accountId)
@@ -66,9 +42,17 @@ protected:
             .value_or("NULL");
     }
 
-    FreshDatabase db;
-    ServerProcess server;
-    TestClient client{server.Dir()};
+    // The column once it holds expected, or what it holds after about two
+    // seconds: the login does not wait for its UPDATEs.
+    std::string AwaitColumn(const std::string& column, uint32_t accountId, const std::string& expected)
+    {
+        std::string value = Column(column, accountId);
+        for (int i = 1; i < 200 && value != expected; i++) {
+            usleep(10000);
+            value = Column(column, accountId);
+        }
+        return value;
+    }
 };
 
 TEST_F(AccountLoginTest, AccountWithoutCharactersGetsTheDefaultInterfaceData)
@@ -90,7 +74,7 @@ TEST_F(AccountLoginTest, AccountWithoutCharactersGetsTheDefaultInterfaceData)
               "05 00 61 00 40 00 62 00 2e 00 63 00",
               HexBytes(login));
     ASSERT_TRUE(client.SendRaw(login));
-    ExpectReply(client, Fields(DefaultAccountData(0x11223344)).Raw(LoginAnswerTail(client, 0x11223344).bytes));
+    ExpectReply(client, Fields(DefaultAccountData(client, 0x11223344)).Raw(LoginAnswerTail(client, 0x11223344).bytes));
     EXPECT_TRUE(client.ExpectNothing(100));
 
     EXPECT_EQ(SqlBytes(Column("CompHash", account)),
@@ -103,14 +87,7 @@ TEST_F(AccountLoginTest, WithoutComputerUserTheHashIsZero)
     uint32_t account = AddAccount(db, AccountRow{u"z@z"});
     StartServer();
     ASSERT_TRUE(LogIn(client, 1, u"z@z"));
-    // The UPDATE is not awaited by the login; it follows shortly.
-    std::string hash;
-    for (int i = 0; i < 200 && hash != std::string(32, '\0'); i++) {
-        hash = Column("CompHash", account);
-        if (hash != std::string(32, '\0'))
-            usleep(10000);
-    }
-    EXPECT_EQ(std::string(32, '\0'), hash);
+    EXPECT_EQ(std::string(32, '\0'), AwaitColumn("CompHash", account, std::string(32, '\0')));
 }
 
 TEST_F(AccountLoginTest, PasswordStep)
@@ -150,7 +127,7 @@ TEST_F(AccountLoginTest, UnknownAndOverlongEmails)
     // More than 65 units cannot be an account's e-mail: refused at once, the
     // announced bytes are not waited for.
     ASSERT_TRUE(client.SendRaw(Fields().Op(client, "ACCOUNT_LOGIN").U32(2).U8(0).U8(0).Zeros(22).U16(60000).bytes));
-    ExpectReply(client, StreamTerminator(client, 2, 21));
+    ExpectTerminator(client, 2, 21);
     ExpectRefused(client, 3, std::u16string(66, u'k'), 21);
     ASSERT_TRUE(LogIn(client, 4, u"known@x"));
 }
@@ -168,13 +145,7 @@ TEST_F(AccountLoginTest, AccessLevelsAndTheMark)
     EXPECT_EQ("10", Column("AccessLevel", marked));
     ASSERT_TRUE(LogIn(client, 3, u"expired@x"));
     ASSERT_TRUE(LogIn(client, 4, u"player@x"));
-    std::string level;
-    for (int i = 0; i < 200 && level != "50"; i++) {
-        level = Column("AccessLevel", expired);
-        if (level != "50")
-            usleep(10000);
-    }
-    EXPECT_EQ("50", level);
+    EXPECT_EQ("50", AwaitColumn("AccessLevel", expired, "50"));
 }
 
 TEST_F(AccountLoginTest, LockedServerAdmitsOnlyHighLevels)
@@ -192,13 +163,7 @@ TEST_F(AccountLoginTest, LockedServerAdmitsOnlyHighLevels)
     ExpectRefused(client, 3, u"expired@x", 17);
     ASSERT_TRUE(LogIn(client, 4, u"sixty@x"));
     ASSERT_TRUE(LogIn(client, 5, u"minus@x"));
-    std::string level;
-    for (int i = 0; i < 200 && level != "50"; i++) {
-        level = Column("AccessLevel", expired);
-        if (level != "50")
-            usleep(10000);
-    }
-    EXPECT_EQ("50", level);
+    EXPECT_EQ("50", AwaitColumn("AccessLevel", expired, "50"));
 }
 
 TEST_F(AccountLoginTest, DatabaseFailuresAndZeroAccountId)
@@ -246,11 +211,11 @@ TEST_F(AccountLoginTest, UnexpectedColumnValuesNeverCrash)
 
     std::vector<uint8_t> answer;
     // NULL data or NULL size: the default interface data.
-    Fields defaults = Fields(DefaultAccountData(5)).Raw(LoginAnswerTail(client, 5).bytes);
+    Fields defaults = Fields(DefaultAccountData(client, 5)).Raw(LoginAnswerTail(client, 5).bytes);
     ASSERT_TRUE(LogIn(client, 5, u"null-data@x", u"", &answer));
     EXPECT_EQ(HexBytes(defaults.bytes), HexBytes(answer));
     ASSERT_TRUE(LogIn(client, 6, u"null-size@x", u"", &answer));
-    EXPECT_EQ(HexBytes(Fields(DefaultAccountData(6)).Raw(LoginAnswerTail(client, 6).bytes).bytes),
+    EXPECT_EQ(HexBytes(Fields(DefaultAccountData(client, 6)).Raw(LoginAnswerTail(client, 6).bytes).bytes),
               HexBytes(answer));
     // A size above what the row holds: only the bytes that are there.
     ASSERT_TRUE(LogIn(client, 7, u"huge-size@x", u"", &answer));

@@ -11,6 +11,7 @@
 
 #include "characterdelete.h"
 #include "database.h"
+#include "queuedstatements.h"
 #include "server.h"
 #include "sessions.h"
 #include "testdb.h"
@@ -49,7 +50,7 @@ protected:
         session.loggedIn = 1;
     }
 
-    void TearDown() override { TakeQueued(); }
+    void TearDown() override { TakeQueuedStatements(server.database); }
 
     void AddCharacter(uint32_t id, uint32_t account, const std::string& name)
     {
@@ -63,17 +64,6 @@ protected:
         snprintf(id, sizeof id, "0x%024x", serial);
         db.Exec("INSERT INTO items(ID, Data, OwnerCID, OwnerAID) VALUES(" + std::string(id) + ", '', " +
                 std::to_string(ownerCid) + ", " + std::to_string(ownerAid) + ")");
-    }
-
-    std::vector<std::string> TakeQueued()
-    {
-        std::vector<std::string> texts;
-        for (QUERY& query : server.database.queue) {
-            texts.emplace_back(query.text);
-            delete[] query.text;
-        }
-        server.database.queue.clear();
-        return texts;
     }
 
     // Runs the statement on the test database and hands its result set to
@@ -107,7 +97,7 @@ TEST_F(DeleteLookupTest, LowCharacterIdLeavesStorageOfEveryAccount)
     AddItem(3, 3, 7);             // and of the character's own account
 
     EXPECT_EQ(0, Continue(CharacterLookupQuery(StoredName("Low").data(), 7)));
-    std::vector<std::string> queued = TakeQueued();
+    std::vector<std::string> queued = TakeQueuedStatements(server.database);
     ASSERT_EQ(2u, queued.size());
     EXPECT_EQ("DELETE FROM items WHERE OwnerCID=3 AND OwnerAID=0", queued[0]);
     EXPECT_EQ("DELETE FROM characters WHERE ID=3 AND OwnerAccountID=7 LIMIT 1", queued[1]);
@@ -126,10 +116,10 @@ TEST_F(DeleteLookupTest, UnusableLookupResultsQueueNothing)
     EXPECT_EQ(-2, Continue("SELECT '' AS ID"));
     EXPECT_EQ(-2, Continue("SELECT 'x1' AS ID"));
     EXPECT_EQ(-2, Continue("SELECT 4294967296 AS ID"));
-    EXPECT_TRUE(TakeQueued().empty());
+    EXPECT_TRUE(TakeQueuedStatements(server.database).empty());
     // The largest id is still an id.
     EXPECT_EQ(0, Continue("SELECT 4294967295 AS ID"));
-    EXPECT_EQ(2u, TakeQueued().size());
+    EXPECT_EQ(2u, TakeQueuedStatements(server.database).size());
 }
 
 } // namespace

@@ -13,28 +13,19 @@
 #include "dbpoll.h"
 #include "accountrows.h"
 #include "loginsequence.h"
-#include "serverprocess.h"
+#include "serverfixture.h"
 #include "testclient.h"
 #include "testdb.h"
 
 namespace {
 
-class CharacterDeleteTest : public ::testing::Test {
+class CharacterDeleteTest : public FreshDatabaseServerTest {
 protected:
     void SetUp() override
     {
         account = AddAccount(db, AccountRow{u"ann@x", PasswordDigest(u"secret")});
         otherAccount = AddAccount(db, AccountRow{u"bob@x", PasswordDigest(u"hidden")});
-        server.UseDatabase(db);
-        ASSERT_TRUE(server.Start()) << server.Failure();
-        ASSERT_TRUE(client.Connect(server.LoginPort()));
-    }
-
-    void TearDown() override
-    {
-        if (server.Running()) {
-            EXPECT_EQ(0, server.Stop()) << server.ConsoleText();
-        }
+        StartServer();
     }
 
     void LogInAccount() { ASSERT_TRUE(LogIn(client, 1, u"ann@x", u"secret")); }
@@ -58,29 +49,11 @@ protected:
         return Fields().Op(client, "CHARACTER_DELETE").U32(requestId).Wide(name);
     }
 
-    void ExpectTerminator(uint32_t requestId, uint32_t code)
-    {
-        std::vector<uint8_t> reply;
-        EXPECT_TRUE(client.Receive(10, &reply)) << HexBytes(reply);
-        EXPECT_EQ(HexBytes(StreamTerminator(client, requestId, code).bytes), HexBytes(reply));
-    }
-
-    void ExpectStillServed()
-    {
-        ASSERT_TRUE(client.Send("LS_CLIENT_ID", Fields().Zeros(4)));
-        std::vector<uint8_t> reply;
-        EXPECT_TRUE(client.Receive(6, &reply));
-        EXPECT_EQ(HexBytes(Fields().Op(client, "P12B_REPLY").U32(0).bytes), HexBytes(reply));
-    }
-
     std::string Count(const std::string& where)
     {
         return db.Value("SELECT COUNT(*) FROM " + where).value_or("?");
     }
 
-    FreshDatabase db;
-    ServerProcess server;
-    TestClient client{server.Dir()};
     uint32_t account = 0;
     uint32_t otherAccount = 0;
 };
@@ -89,12 +62,12 @@ TEST_F(CharacterDeleteTest, NotLoggedInIsRefusedWithItsOwnRequestId)
 {
     AddCharacterWithId(12, account, u"Ann");
     ASSERT_TRUE(client.SendRaw(DeleteRequest(3, u"Ann").bytes));
-    ExpectTerminator(3, 24);
+    ExpectTerminator(client, 3, 24);
     ASSERT_TRUE(client.SendRaw(DeleteRequest(0x0A0B0C0D, u"Ann").bytes));
-    ExpectTerminator(0x0A0B0C0D, 24);
+    ExpectTerminator(client, 0x0A0B0C0D, 24);
     // Even a name that no character can have is first of all not logged in.
     ASSERT_TRUE(client.SendRaw(Fields().Op(client, "CHARACTER_DELETE").U32(5).U16(1000).bytes));
-    ExpectTerminator(5, 24);
+    ExpectTerminator(client, 5, 24);
     EXPECT_TRUE(client.ExpectNothing());
     EXPECT_EQ("1", Count("characters"));
     EXPECT_EQ(std::string::npos, server.ConsoleText().find("Deleting: "));
@@ -108,9 +81,9 @@ TEST_F(CharacterDeleteTest, SplitRequestIsAnsweredOnceWhole)
         EXPECT_TRUE(client.ExpectNothing(100));
         ASSERT_TRUE(client.SendRaw(std::vector<uint8_t>(request.begin() + from, request.begin() + to)));
     }
-    ExpectTerminator(7, 24);
+    ExpectTerminator(client, 7, 24);
     EXPECT_TRUE(client.ExpectNothing());
-    ExpectStillServed();
+    ExpectStillServed(client);
 }
 
 TEST_F(CharacterDeleteTest, OwnCharacterGoesWithItsItemsOnly)
@@ -127,7 +100,7 @@ TEST_F(CharacterDeleteTest, OwnCharacterGoesWithItsItemsOnly)
     LogInAccount();
 
     ASSERT_TRUE(client.SendRaw(DeleteRequest(4, u"Ann").bytes));
-    ExpectTerminator(4, 0);
+    ExpectTerminator(client, 4, 0);
     EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM characters WHERE ID=12", "0"));
     EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM items WHERE OwnerCID=12", "0"));
     EXPECT_EQ("2", Count("characters WHERE ID IN (13, 14)"));
@@ -136,7 +109,7 @@ TEST_F(CharacterDeleteTest, OwnCharacterGoesWithItsItemsOnly)
 
     // Gone now: a second request finds nothing.
     ASSERT_TRUE(client.SendRaw(DeleteRequest(5, u"Ann").bytes));
-    ExpectTerminator(5, 46);
+    ExpectTerminator(client, 5, 46);
     EXPECT_EQ("2", Count("characters"));
 }
 
@@ -146,11 +119,11 @@ TEST_F(CharacterDeleteTest, AnotherAccountsCharacterIsNotFound)
     AddOwnedItem(3, 13, 0);
     LogInAccount();
     ASSERT_TRUE(client.SendRaw(DeleteRequest(6, u"Cid").bytes));
-    ExpectTerminator(6, 46);
+    ExpectTerminator(client, 6, 46);
     // A prefix of a name is another name.
     AddCharacterWithId(14, account, u"Cidney");
     ASSERT_TRUE(client.SendRaw(DeleteRequest(7, u"Cid").bytes));
-    ExpectTerminator(7, 46);
+    ExpectTerminator(client, 7, 46);
     EXPECT_TRUE(client.ExpectNothing());
     EXPECT_EQ("2", Count("characters"));
     EXPECT_EQ("1", Count("items"));
@@ -164,7 +137,7 @@ TEST_F(CharacterDeleteTest, LowCharacterIdLeavesEveryAccountsStorage)
     AddOwnedItem(3, 3, account);
     LogInAccount();
     ASSERT_TRUE(client.SendRaw(DeleteRequest(8, u"Low").bytes));
-    ExpectTerminator(8, 0);
+    ExpectTerminator(client, 8, 0);
     EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM characters", "0"));
     EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM items WHERE OwnerAID=0", "0"));
     EXPECT_EQ("2", Count("items WHERE OwnerCID=3"));
@@ -177,16 +150,16 @@ TEST_F(CharacterDeleteTest, NameTooLongToBeStoredIsRefusedWithoutALookup)
     LogInAccount();
     // 31 units, sent whole.
     ASSERT_TRUE(client.SendRaw(DeleteRequest(9, longest + u"x").bytes));
-    ExpectTerminator(9, 46);
+    ExpectTerminator(client, 9, 46);
     // A huge count is refused at once, not waited for.
     ASSERT_TRUE(client.SendRaw(Fields().Op(client, "CHARACTER_DELETE").U32(10).U16(65535).bytes));
-    ExpectTerminator(10, 46);
+    ExpectTerminator(client, 10, 46);
     EXPECT_EQ(std::string::npos, server.ConsoleText().find("Deleting: "));
-    ExpectStillServed();
+    ExpectStillServed(client);
 
     // The longest name that can be stored is found.
     ASSERT_TRUE(client.SendRaw(DeleteRequest(11, longest).bytes));
-    ExpectTerminator(11, 0);
+    ExpectTerminator(client, 11, 0);
     EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM characters", "0"));
 }
 
@@ -198,7 +171,7 @@ TEST_F(CharacterDeleteTest, SplitNameWhileLoggedInIsLookedUpWhole)
     ASSERT_TRUE(client.SendRaw(std::vector<uint8_t>(request.begin(), request.begin() + 13)));
     EXPECT_TRUE(client.ExpectNothing(200));
     ASSERT_TRUE(client.SendRaw(std::vector<uint8_t>(request.begin() + 13, request.end())));
-    ExpectTerminator(12, 0);
+    ExpectTerminator(client, 12, 0);
     EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM characters", "0"));
 }
 
@@ -207,9 +180,9 @@ TEST_F(CharacterDeleteTest, RefusedLoginToAnotherAccountGivesNoRightsThere)
     AddCharacterWithId(13, otherAccount, u"Cid");
     LogInAccount();
     ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, 2, u"guess", u"bob@x").bytes));
-    ExpectTerminator(2, 11);
+    ExpectTerminator(client, 2, 11);
     ASSERT_TRUE(client.SendRaw(DeleteRequest(3, u"Cid").bytes));
-    ExpectTerminator(3, 46);
+    ExpectTerminator(client, 3, 46);
     EXPECT_EQ("1", Count("characters"));
 }
 

@@ -14,6 +14,7 @@
 #include "interfacedata.h"
 #include "kelclient.h"
 #include "packetreader.h"
+#include "queuedstatements.h"
 #include "server.h"
 #include "sessions.h"
 
@@ -111,20 +112,8 @@ protected:
     void TearDown() override
     {
         server.clients.clear();
-        TakeQueued();
+        TakeQueuedStatements(server.database);
         server.outboundOpcodes.clear();
-    }
-
-    // Statements queued since the last call, as sent (marker removed).
-    std::vector<std::string> TakeQueued()
-    {
-        std::vector<std::string> texts;
-        for (QUERY& query : server.database.queue) {
-            texts.emplace_back(query.text);
-            delete[] query.text;
-        }
-        server.database.queue.clear();
-        return texts;
     }
 
     int32_t Handle(int32_t (*handler)(PacketReader*, KelClient*), const std::vector<uint8_t>& bytes)
@@ -164,7 +153,7 @@ TEST_F(HandlerTest, DeleteWaitsForFixedFieldsAndName)
         EXPECT_EQ(0, Handle(HandleCharacterDelete, part)) << cut;
     }
     EXPECT_EQ(99u, session->requestId);
-    EXPECT_TRUE(TakeQueued().empty());
+    EXPECT_TRUE(TakeQueuedStatements(server.database).empty());
     EXPECT_EQ(0u, session->pendingQueryId);
 }
 
@@ -174,7 +163,7 @@ TEST_F(HandlerTest, DeleteQueuesTheLookupAndConsumesTheWholeBuffer)
     bytes.insert(bytes.end(), {0x0B, 0xC0, 0, 0, 0, 0});   // swallowed with it
     EXPECT_EQ(int32_t(bytes.size()), Handle(HandleCharacterDelete, bytes));
     EXPECT_EQ(4u, session->requestId);
-    std::vector<std::string> queued = TakeQueued();
+    std::vector<std::string> queued = TakeQueuedStatements(server.database);
     ASSERT_EQ(1u, queued.size());
     uint8_t name[kCharacterNameBytes] = {'A', 0, 'n', 0, 'n', 0};
     EXPECT_EQ(CharacterLookupQuery(name, 7), queued[0]);
@@ -191,7 +180,7 @@ TEST_F(HandlerTest, InterfaceDataIsQueuedAndConfirmedAtOnce)
     std::vector<uint8_t> rest = {1, 2, 3, 4, 0xD0, 0x0E, 0x0F};
     std::vector<uint8_t> bytes = Message(20, rest);
     EXPECT_EQ(13, Handle(HandleAccountDataFromClient, bytes));
-    std::vector<std::string> queued = TakeQueued();
+    std::vector<std::string> queued = TakeQueuedStatements(server.database);
     ASSERT_EQ(1u, queued.size());
     EXPECT_EQ("UPDATE accounts SET InterfaceDataSize=3, InterfaceData=0xd00e0f WHERE AccountID=7 LIMIT 1",
               queued[0]);
@@ -200,7 +189,7 @@ TEST_F(HandlerTest, InterfaceDataIsQueuedAndConfirmedAtOnce)
     // Exactly the fixed fields: no data, stored as the empty value.
     connection.sendBuffer.clear();
     EXPECT_EQ(10, Handle(HandleAccountDataFromClient, Message(21, {0, 0, 0, 0})));
-    queued = TakeQueued();
+    queued = TakeQueuedStatements(server.database);
     ASSERT_EQ(1u, queued.size());
     EXPECT_EQ("UPDATE accounts SET InterfaceDataSize=0, InterfaceData=X'' WHERE AccountID=7 LIMIT 1",
               queued[0]);
@@ -213,12 +202,12 @@ TEST_F(HandlerTest, InterfaceDataOverSevenHundredBytesIsRefusedSilently)
     ASSERT_EQ(701u, bytes.size());
     EXPECT_EQ(701, Handle(HandleAccountDataFromClient, bytes));
     EXPECT_EQ(22u, session->requestId);   // taken before the size is judged
-    EXPECT_TRUE(TakeQueued().empty());
+    EXPECT_TRUE(TakeQueuedStatements(server.database).empty());
     EXPECT_TRUE(connection.sendBuffer.empty());
 
     bytes.pop_back();
     EXPECT_EQ(700, Handle(HandleAccountDataFromClient, bytes));
-    std::vector<std::string> queued = TakeQueued();
+    std::vector<std::string> queued = TakeQueuedStatements(server.database);
     ASSERT_EQ(1u, queued.size());
     EXPECT_EQ(0u, queued[0].find("UPDATE accounts SET InterfaceDataSize=690, InterfaceData=0x3333"));
     EXPECT_EQ(10u, connection.sendBuffer.size());

@@ -13,7 +13,7 @@
 
 #include "accountrows.h"
 #include "loginsequence.h"
-#include "serverprocess.h"
+#include "serverfixture.h"
 #include "testclient.h"
 #include "testdb.h"
 
@@ -67,41 +67,7 @@ Fields CharacterInfo(const TestClient& client, uint32_t requestId, const Charact
 
 const Bytes kEmptySlot(5, 0);
 
-class CharacterListTest : public ::testing::Test {
-protected:
-    void StartServer()
-    {
-        server.UseDatabase(db);
-        ASSERT_TRUE(server.Start()) << server.Failure();
-        ASSERT_TRUE(client.Connect(server.LoginPort()));
-    }
-
-    void TearDown() override
-    {
-        if (server.Running()) {
-            EXPECT_EQ(0, server.Stop()) << server.ConsoleText();
-        }
-    }
-
-    Fields DefaultAccountData(uint32_t requestId)
-    {
-        std::string file = ReadFileText(server.Dir() + "/Data/Packets/DefaultInterface");
-        return Fields().Op(client, "ACCOUNT_DATA").U32(requestId).Raw(Bytes(file.begin() + 6, file.end()));
-    }
-
-    // The client is still served: LS_CLIENT_ID is answered.
-    void ExpectStillServed(TestClient& who)
-    {
-        ASSERT_TRUE(who.Send("LS_CLIENT_ID", Fields().Zeros(4)));
-        Bytes reply;
-        EXPECT_TRUE(who.Receive(6, &reply));
-        EXPECT_EQ(HexBytes(Fields().Op(who, "P12B_REPLY").U32(0).bytes), HexBytes(reply));
-    }
-
-    FreshDatabase db;
-    ServerProcess server;
-    TestClient client{server.Dir()};
-};
+class CharacterListTest : public FreshDatabaseServerTest {};
 
 TEST_F(CharacterListTest, CharactersWithTheItemsTheyWear)
 {
@@ -166,7 +132,7 @@ TEST_F(CharacterListTest, CharactersWithTheItemsTheyWear)
     EXPECT_EQ(0xE8, split.characters[u"Cy"][59 + 4]);
     EXPECT_EQ(HexBytes(CharacterInfo(client, 0x11223344, dee, {}).bytes), HexBytes(split.characters[u"Dee\u00e9"]));
     EXPECT_EQ(0x10, split.characters[u"Dee\u00e9"][58 + 8]);
-    EXPECT_EQ(HexBytes(Fields(DefaultAccountData(0x11223344)).Raw(LoginAnswerTail(client, 0x11223344).bytes).bytes),
+    EXPECT_EQ(HexBytes(Fields(DefaultAccountData(client, 0x11223344)).Raw(LoginAnswerTail(client, 0x11223344).bytes).bytes),
               HexBytes(split.rest));
 }
 
@@ -315,7 +281,7 @@ TEST_F(CharacterListTest, HundredClientsAtOnceEachGetTheirOwnCharacters)
         expected.level = uint8_t(i);
         EXPECT_EQ(HexBytes(CharacterInfo(*clients[i], 1000 + i, expected, {{uint8_t(i), uint8_t(i + 1), 0, 0, 0}}).bytes),
                   HexBytes(split.characters[expected.name]));
-        EXPECT_EQ(HexBytes(Fields(DefaultAccountData(1000 + i)).Raw(LoginAnswerTail(*clients[i], 1000 + i).bytes).bytes),
+        EXPECT_EQ(HexBytes(Fields(DefaultAccountData(client, 1000 + i)).Raw(LoginAnswerTail(*clients[i], 1000 + i).bytes).bytes),
                   HexBytes(split.rest));
     }
 }
@@ -360,7 +326,7 @@ TEST_F(CharacterListTest, HostileInputDoesNotDisturbALogin)
     ASSERT_TRUE(ReceiveThrough(client, StreamTerminator(client, 77, 0).bytes, &answer));
     LoginAnswer split = SplitAnswer(client, answer);
     EXPECT_EQ(1u, split.characters.count(u"Ann"));
-    EXPECT_EQ(HexBytes(Fields(DefaultAccountData(77)).Raw(LoginAnswerTail(client, 77).bytes).bytes),
+    EXPECT_EQ(HexBytes(Fields(DefaultAccountData(client, 77)).Raw(LoginAnswerTail(client, 77).bytes).bytes),
               HexBytes(split.rest));
     for (auto& other : hostile)
         other->Close();

@@ -12,49 +12,23 @@
 
 #include <gtest/gtest.h>
 
-#include "serverprocess.h"
+#include "serverfixture.h"
 #include "testclient.h"
 
 namespace {
 
-class HandshakeTest : public ::testing::Test {
+class HandshakeTest : public ServerTest {
 protected:
     void SetUp() override
     {
         server.UseDatabase(TestServerDatabase());
-        ASSERT_TRUE(server.Start()) << server.Failure();
-        ASSERT_TRUE(client.Connect(server.LoginPort()));
-    }
-
-    void TearDown() override
-    {
-        if (server.Running()) {
-            EXPECT_EQ(0, server.Stop()) << server.ConsoleText();
-        }
-    }
-
-    // Receives exactly the expected bytes.
-    void ExpectReply(TestClient& from, const Fields& expected)
-    {
-        std::vector<uint8_t> reply;
-        EXPECT_TRUE(from.Receive(expected.bytes.size(), &reply)) << HexBytes(reply);
-        EXPECT_EQ(HexBytes(expected.bytes), HexBytes(reply));
+        StartServer();
     }
 
     Fields ServerSeed() { return Fields().Op(client, "SERVER_SEED").Zeros(20); }
     Fields ClientIdReply() { return Fields().Op(client, "P12B_REPLY").U32(0); }
     Fields UpdateCheck(size_t size = 21) { return Fields().U16(1).Zeros(size - 2); }
     Fields ClientSeed() { return Fields().Op(client, "CLIENT_SEED").Zeros(64); }
-
-    // The client is still served: LS_CLIENT_ID is answered.
-    void ExpectStillServed(TestClient& who)
-    {
-        ASSERT_TRUE(who.Send("LS_CLIENT_ID", Fields().Zeros(4)));
-        ExpectReply(who, ClientIdReply());
-    }
-
-    ServerProcess server;
-    TestClient client{server.Dir()};
 };
 
 TEST_F(HandshakeTest, UpdateChecksAreAnsweredUntilTheFirstOtherMessage)

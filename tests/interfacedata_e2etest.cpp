@@ -11,27 +11,18 @@
 #include "dbpoll.h"
 #include "accountrows.h"
 #include "loginsequence.h"
-#include "serverprocess.h"
+#include "serverfixture.h"
 #include "testclient.h"
 #include "testdb.h"
 
 namespace {
 
-class InterfaceDataTest : public ::testing::Test {
+class InterfaceDataTest : public FreshDatabaseServerTest {
 protected:
     void SetUp() override
     {
         account = AddAccount(db, AccountRow{u"ann@x", PasswordDigest(u"secret")});
-        server.UseDatabase(db);
-        ASSERT_TRUE(server.Start()) << server.Failure();
-        ASSERT_TRUE(client.Connect(server.LoginPort()));
-    }
-
-    void TearDown() override
-    {
-        if (server.Running()) {
-            EXPECT_EQ(0, server.Stop()) << server.ConsoleText();
-        }
+        StartServer();
     }
 
     // The message: request id, four bytes the server does not read, data.
@@ -48,13 +39,6 @@ protected:
         return data;
     }
 
-    void ExpectTerminator(uint32_t requestId, uint32_t code)
-    {
-        std::vector<uint8_t> reply;
-        EXPECT_TRUE(client.Receive(10, &reply)) << HexBytes(reply);
-        EXPECT_EQ(HexBytes(StreamTerminator(client, requestId, code).bytes), HexBytes(reply));
-    }
-
     // Logs in and returns ACCOUNT_DATA: for an account without characters,
     // everything before the fixed tail of the answer.
     std::vector<uint8_t> LogInForAccountData(TestClient& who, uint32_t requestId)
@@ -65,14 +49,6 @@ protected:
         if (answer.size() < tail)
             return {};
         return std::vector<uint8_t>(answer.begin(), answer.end() - tail);
-    }
-
-    std::vector<uint8_t> DefaultAccountData(TestClient& who, uint32_t requestId)
-    {
-        std::string file = ReadFileText(server.Dir() + "/Data/Packets/DefaultInterface");
-        std::vector<uint8_t> expected = Fields().Op(who, "ACCOUNT_DATA").U32(requestId).bytes;
-        expected.insert(expected.end(), file.begin() + 6, file.end());
-        return expected;
     }
 
     std::string Row(const std::string& column)
@@ -86,9 +62,6 @@ protected:
         return "SELECT InterfaceDataSize FROM accounts WHERE AccountID=" + std::to_string(account);
     }
 
-    FreshDatabase db;
-    ServerProcess server;
-    TestClient client{server.Dir()};
     uint32_t account = 0;
 };
 
@@ -105,10 +78,10 @@ TEST_F(InterfaceDataTest, NothingHappensBeforeALogin)
 
 TEST_F(InterfaceDataTest, StoredDataComesBackAtTheNextLogin)
 {
-    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1).bytes), HexBytes(LogInForAccountData(client, 1)));
     std::vector<uint8_t> data = Pattern(50);
     ASSERT_TRUE(client.SendRaw(DataMessage(20, data).bytes));
-    ExpectTerminator(20, 0);
+    ExpectTerminator(client, 20, 0);
     ASSERT_TRUE(WaitForValue(db, SizeQuery(), "50"));
     EXPECT_EQ(std::string(data.begin(), data.end()), Row("InterfaceData"));
 
@@ -123,11 +96,11 @@ TEST_F(InterfaceDataTest, StoredDataComesBackAtTheNextLogin)
 
 TEST_F(InterfaceDataTest, SevenHundredBytesAreStoredAndOneMoreIsRefused)
 {
-    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1).bytes), HexBytes(LogInForAccountData(client, 1)));
     std::vector<uint8_t> data = Pattern(690);
     ASSERT_EQ(700u, DataMessage(21, data).bytes.size());
     ASSERT_TRUE(client.SendRaw(DataMessage(21, data).bytes));
-    ExpectTerminator(21, 0);
+    ExpectTerminator(client, 21, 0);
     ASSERT_TRUE(WaitForValue(db, SizeQuery(), "690"));
     EXPECT_EQ(std::string(data.begin(), data.end()), Row("InterfaceData"));
 
@@ -141,13 +114,13 @@ TEST_F(InterfaceDataTest, SevenHundredBytesAreStoredAndOneMoreIsRefused)
 
 TEST_F(InterfaceDataTest, NoDataIsStoredAsTheEmptyValue)
 {
-    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1).bytes), HexBytes(LogInForAccountData(client, 1)));
     ASSERT_TRUE(client.SendRaw(DataMessage(23, Pattern(40)).bytes));
-    ExpectTerminator(23, 0);
+    ExpectTerminator(client, 23, 0);
     ASSERT_TRUE(WaitForValue(db, SizeQuery(), "40"));
 
     ASSERT_TRUE(client.SendRaw(DataMessage(24, {}).bytes));
-    ExpectTerminator(24, 0);
+    ExpectTerminator(client, 24, 0);
     ASSERT_TRUE(WaitForValue(db, SizeQuery(), "0"));
     EXPECT_EQ("", Row("InterfaceData"));
     EXPECT_EQ(std::string::npos, server.ConsoleText().find("Unknown column"));
@@ -155,18 +128,18 @@ TEST_F(InterfaceDataTest, NoDataIsStoredAsTheEmptyValue)
     // With nothing stored the next login gets the default interface.
     TestClient again(server.Dir());
     ASSERT_TRUE(again.Connect(server.LoginPort()));
-    EXPECT_EQ(HexBytes(DefaultAccountData(again, 2)), HexBytes(LogInForAccountData(again, 2)));
+    EXPECT_EQ(HexBytes(DefaultAccountData(again, 2).bytes), HexBytes(LogInForAccountData(again, 2)));
 }
 
 TEST_F(InterfaceDataTest, FixedFieldsSplitAcrossWritesAreAwaited)
 {
-    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1).bytes), HexBytes(LogInForAccountData(client, 1)));
     std::vector<uint8_t> data = Pattern(30);
     std::vector<uint8_t> message = DataMessage(25, data).bytes;
     ASSERT_TRUE(client.SendRaw(std::vector<uint8_t>(message.begin(), message.begin() + 7)));
     EXPECT_TRUE(client.ExpectNothing(200));
     ASSERT_TRUE(client.SendRaw(std::vector<uint8_t>(message.begin() + 7, message.end())));
-    ExpectTerminator(25, 0);
+    ExpectTerminator(client, 25, 0);
     ASSERT_TRUE(WaitForValue(db, SizeQuery(), "30"));
     EXPECT_EQ(std::string(data.begin(), data.end()), Row("InterfaceData"));
 }
@@ -174,11 +147,11 @@ TEST_F(InterfaceDataTest, FixedFieldsSplitAcrossWritesAreAwaited)
 TEST_F(InterfaceDataTest, RefusedLoginToAnotherAccountLeavesItsRowAlone)
 {
     uint32_t other = AddAccount(db, AccountRow{u"bob@x", PasswordDigest(u"hidden")});
-    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1)), HexBytes(LogInForAccountData(client, 1)));
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1).bytes), HexBytes(LogInForAccountData(client, 1)));
     ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, 2, u"guess", u"bob@x").bytes));
-    ExpectTerminator(2, 11);
+    ExpectTerminator(client, 2, 11);
     ASSERT_TRUE(client.SendRaw(DataMessage(26, Pattern(20)).bytes));
-    ExpectTerminator(26, 0);
+    ExpectTerminator(client, 26, 0);
     ASSERT_TRUE(WaitForValue(db, SizeQuery(), "20"));
     EXPECT_EQ("0", db.Value("SELECT InterfaceDataSize FROM accounts WHERE AccountID=" + std::to_string(other)));
 }

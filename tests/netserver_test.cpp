@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "loopback.h"
 #include "netserver.h"
 
 namespace {
@@ -92,22 +91,6 @@ Bytes EchoMessage(const Bytes& payload)
     return message;
 }
 
-int ConnectTo(uint16_t port, int receiveBuffer = 0)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (receiveBuffer > 0)
-        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, (const sockaddr*)&to, sizeof to) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 void SendAll(int fd, const Bytes& bytes)
 {
     size_t done = 0;
@@ -117,13 +100,6 @@ void SendAll(int fd, const Bytes& bytes)
             return;
         done += (size_t)n;
     }
-}
-
-void ResetAndClose(int fd)
-{
-    linger hard = {1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(fd);
 }
 
 class NetServerTest : public ::testing::Test {

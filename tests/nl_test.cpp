@@ -7,36 +7,14 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "loopback.h"
 #include "nl.h"
 
 namespace {
-
-// A plain blocking client socket connected to 127.0.0.1:port.
-int ConnectTo(uint16_t port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, (const sockaddr*)&to, sizeof to) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void ResetAndClose(int fd)
-{
-    linger hard = {1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(fd);
-}
 
 class NlTest : public ::testing::Test {
 protected:

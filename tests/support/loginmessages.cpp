@@ -15,21 +15,6 @@ std::vector<uint8_t> WideZ(const std::u16string& text, size_t width)
     return bytes;
 }
 
-Fields AccountLogin(const TestClient& client, uint32_t requestId, const std::u16string& password,
-                    const std::u16string& email)
-{
-    std::vector<uint8_t> passwordBytes = WideZ(password, 2 * password.size());
-    std::vector<uint8_t> field = passwordBytes;
-    field.resize(22, 0);   // the password field ends at offset 30
-    return Fields()
-        .Op(client, "ACCOUNT_LOGIN")
-        .U32(requestId)
-        .U8(uint8_t(passwordBytes.size()))
-        .U8(0)
-        .Raw(field)
-        .Wide(email);
-}
-
 Fields CreateAccount(const TestClient& client, uint32_t requestId, const std::u16string& email)
 {
     return Fields().Op(client, "CREATE_ACCOUNT").U32(requestId).Wide(email);
@@ -44,11 +29,6 @@ Fields AccountDataFromClient(const TestClient& client, uint32_t requestId,
                              const std::vector<uint8_t>& data)
 {
     return Fields().Op(client, "ACCOUNT_DATA_FROM_CC").U32(requestId).Zeros(4).Raw(data);
-}
-
-Fields StreamTerminator(const TestClient& client, uint32_t requestId, uint32_t code)
-{
-    return Fields().Op(client, "STREAM_TERMINATOR").U32(requestId).U32(code);
 }
 
 Fields CharacterInfo(const TestClient& client, uint32_t requestId, const CharacterRow& row)
@@ -86,10 +66,7 @@ std::vector<uint8_t> LoginAnswer::Bytes(const TestClient& client) const
     for (size_t i = 0; i < head.size() && i < data.size(); i++)
         data[i] = head[i];
     answer.Raw(data);
-    answer.Op(client, "ACCOUNT_FRIENDSLIST_END").U32(requestId).U32(1);
-    answer.Op(client, "ACCOUNT_PERMISSIONS").U32(requestId).U32(0).U32(4).Zeros(52)
-        .Raw({0x04, 0x00, 0x01, 0x00, 0x06, 0x00, 0x0C});
-    answer.Raw(StreamTerminator(client, requestId, 0).bytes);
+    answer.Raw(LoginAnswerTail(client, requestId).bytes);
     return answer.bytes;
 }
 

@@ -4,7 +4,7 @@
 // byte for byte, for end-to-end tests.
 //
 //   TestClient client(server.Dir());
-//   client.SendRaw(AccountLogin(client, 7, u"", u"a@b.c").bytes);
+//   client.SendRaw(AccountLoginMessage(client, 7, u"", u"a@b.c").bytes);
 //   LoginAnswer answer{7, DefaultInterfaceBytes(server.Dir())};
 //   client.Receive(answer.Bytes(client).size(), &reply);
 
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "loginsequence.h"
 #include "testclient.h"
 
 namespace abuse {
@@ -20,18 +21,11 @@ namespace abuse {
 // UTF-16LE units of text, zero-padded (or cut) to width bytes.
 std::vector<uint8_t> WideZ(const std::u16string& text, size_t width);
 
-// ACCOUNT_LOGIN: request id, password (its byte count, room for 22 bytes),
-// e-mail as a counted UTF-16 text.
-Fields AccountLogin(const TestClient& client, uint32_t requestId, const std::u16string& password,
-                    const std::u16string& email);
 Fields CreateAccount(const TestClient& client, uint32_t requestId, const std::u16string& email);
 Fields CharacterDelete(const TestClient& client, uint32_t requestId, const std::u16string& name);
 // ACCOUNT_DATA_FROM_CC: request id, 4 unread bytes, the interface data.
 Fields AccountDataFromClient(const TestClient& client, uint32_t requestId,
                              const std::vector<uint8_t>& data);
-
-// STREAM_TERMINATOR (request id, result code).
-Fields StreamTerminator(const TestClient& client, uint32_t requestId, uint32_t code);
 
 // One character as the characters table holds it, with the five bytes each
 // armour slot shows (all zero for an empty slot).
