@@ -6,12 +6,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "loopback.h"
 #include "netserver.h"
 
 namespace {
@@ -20,20 +19,6 @@ int32_t HandlePing(PacketReader*, KelClient* client)
 {
     client->Write16(0x0202);
     return 2;
-}
-
-int ConnectTo(uint16_t port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, (const sockaddr*)&to, sizeof to) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 double MicrosecondsPerPoll(NetServer& server, int polls, int activeFd)
