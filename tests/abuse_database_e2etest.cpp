@@ -14,13 +14,11 @@
 #include "abusekit.h"
 #include "loginmessages.h"
 #include "privatedb.h"
-#include "serverprocess.h"
+#include "serverfixture.h"
 #include "testclient.h"
 #include "testdb.h"
 
 namespace {
-
-using namespace abuse;
 
 // An account with two characters of equal name length, the first wearing
 // one item on its head: every account's answer has the same shape and
@@ -28,19 +26,15 @@ using namespace abuse;
 struct SeededAccount {
     std::u16string email;
     std::vector<CharacterRow> characters;
+    std::vector<std::vector<std::vector<uint8_t>>> slots;   // per character: the bytes each armour slot shows
 };
-
-std::vector<uint8_t> ItemId(uint32_t account, uint32_t n)
-{
-    return Fields().U32(account).U32(n).U32(0xABCD0000 + n).bytes;
-}
 
 SeededAccount Seed(MYSQL* connection, uint32_t account)
 {
     SeededAccount seeded;
     seeded.email = u"player" + std::u16string(1, char16_t(u'0' + account)) + u"@x";
     ExecSql(connection, "INSERT INTO accounts(AccountID, Email, CompHash) VALUES(" + std::to_string(account) +
-                            ", " + SqlHex(WideZ(seeded.email, 130)) + ", " +
+                            ", " + SqlHex(WideBlock(seeded.email, 130)) + ", " +
                             SqlHex(std::vector<uint8_t>(32, 0)) + ")");
     for (uint32_t n = 0; n < 2; n++) {
         CharacterRow row;
@@ -52,7 +46,8 @@ SeededAccount Seed(MYSQL* connection, uint32_t account)
         row.campaignFace = uint8_t(0x10 * account);
         row.level = uint8_t(account * 5 + n);
         row.secondProfession = uint8_t(n + 2);
-        std::vector<uint8_t> head = n == 0 ? ItemId(account, 1) : std::vector<uint8_t>(12, 0);
+        std::string head = n == 0 ? ItemId(account, 1, 0xABCD0001) : std::string(12, '\0');
+        seeded.slots.emplace_back();
         if (n == 0) {
             std::vector<uint8_t> data(200, 0);
             data[0] = uint8_t(account);
@@ -60,7 +55,7 @@ SeededAccount Seed(MYSQL* connection, uint32_t account)
             data[5] = 0x55;
             data[6] = 0x66;
             data[7] = uint8_t(0x70 + account);
-            row.slots[0] = {data[0], data[1], data[6], data[7], data[5]};
+            seeded.slots.back() = {{data[0], data[1], data[6], data[7], data[5]}};
             ExecSql(connection, "INSERT INTO items(ID, Data, OwnerCID, OwnerAID) VALUES(" + SqlHex(head) + ", " +
                                     SqlHex(data) + ", " + std::to_string(100 * account + n) + ", 0)");
         }
@@ -68,7 +63,7 @@ SeededAccount Seed(MYSQL* connection, uint32_t account)
                 "INSERT INTO characters(ID, OwnerAccountID, Name, Location, HeightSex, HairSkinColor, "
                 "ProfessionHairStyle, CampaignFace, Level, HeadArmor, SecondProfession) VALUES(" +
                     std::to_string(100 * account + n) + ", " + std::to_string(account) + ", " +
-                    SqlHex(WideZ(row.name, 60)) + ", " + std::to_string(row.location) + ", " +
+                    SqlHex(WideBlock(row.name, 60)) + ", " + std::to_string(row.location) + ", " +
                     std::to_string(row.heightSex) + ", " + std::to_string(row.hairSkinColor) + ", " +
                     std::to_string(row.professionHairStyle) + ", " + std::to_string(row.campaignFace) + ", " +
                     std::to_string(row.level) + ", " + SqlHex(head) + ", " +
@@ -78,42 +73,35 @@ SeededAccount Seed(MYSQL* connection, uint32_t account)
     return seeded;
 }
 
-// Logs in and checks the answer byte for byte; the characters may come in
-// any order, so they are compared as a set.
-void ExpectLogin(TestClient& client, const std::string& installDir, const SeededAccount& account,
-                 uint32_t requestId)
-{
-    ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, requestId, u"", account.email).bytes));
-    LoginAnswer expected{requestId, DefaultInterfaceBytes(installDir), account.characters};
-    std::vector<uint8_t> bytes = expected.Bytes(client);
-    std::vector<uint8_t> reply;
-    ASSERT_TRUE(client.Receive(bytes.size(), &reply)) << HexBytes(reply);
-    std::vector<std::string> wantInfos, gotInfos;
-    size_t infoSize = CharacterInfo(client, requestId, account.characters[0]).bytes.size();
-    for (size_t i = 0; i < account.characters.size(); i++) {
-        wantInfos.push_back(HexBytes(CharacterInfo(client, requestId, account.characters[i]).bytes));
-        gotInfos.push_back(HexBytes(std::vector<uint8_t>(reply.begin() + (std::ptrdiff_t)(i * infoSize),
-                                                         reply.begin() + (std::ptrdiff_t)((i + 1) * infoSize))));
-    }
-    std::sort(wantInfos.begin(), wantInfos.end());
-    std::sort(gotInfos.begin(), gotInfos.end());
-    EXPECT_EQ(wantInfos, gotInfos) << "characters of request " << requestId;
-    size_t rest = account.characters.size() * infoSize;
-    EXPECT_EQ(HexBytes(std::vector<uint8_t>(bytes.begin() + (std::ptrdiff_t)rest, bytes.end())),
-              HexBytes(std::vector<uint8_t>(reply.begin() + (std::ptrdiff_t)rest, reply.end())))
-        << "answer of request " << requestId;
-}
-
-class AbuseDatabaseTest : public ::testing::Test {
+class AbuseDatabaseTest : public ServerTest {
 protected:
-    void TearDown() override
+    // Logs in and checks the answer byte for byte; the characters may come
+    // in any order, so they are compared as a set.
+    void ExpectLogin(TestClient& who, const SeededAccount& account, uint32_t requestId)
     {
-        if (server.Running()) {
-            EXPECT_EQ(0, server.Stop()) << server.ConsoleText();
+        ASSERT_TRUE(who.SendRaw(AccountLoginMessage(who, requestId, u"", account.email).bytes));
+        std::vector<std::string> wantInfos, gotInfos;
+        Fields infos;
+        for (size_t i = 0; i < account.characters.size(); i++) {
+            Fields info = CharacterInfo(who, requestId, account.characters[i], account.slots[i]);
+            wantInfos.push_back(HexBytes(info.bytes));
+            infos.Raw(info.bytes);
         }
+        std::vector<uint8_t> rest =
+            Fields(DefaultAccountData(who, requestId)).Raw(LoginAnswerTail(who, requestId).bytes).bytes;
+        std::vector<uint8_t> reply;
+        ASSERT_TRUE(who.Receive(infos.bytes.size() + rest.size(), &reply)) << HexBytes(reply);
+        size_t infoSize = infos.bytes.size() / account.characters.size();
+        for (size_t i = 0; i < account.characters.size(); i++)
+            gotInfos.push_back(HexBytes(std::vector<uint8_t>(reply.begin() + (std::ptrdiff_t)(i * infoSize),
+                                                             reply.begin() + (std::ptrdiff_t)((i + 1) * infoSize))));
+        std::sort(wantInfos.begin(), wantInfos.end());
+        std::sort(gotInfos.begin(), gotInfos.end());
+        EXPECT_EQ(wantInfos, gotInfos) << "characters of request " << requestId;
+        EXPECT_EQ(HexBytes(rest), HexBytes(std::vector<uint8_t>(reply.begin() + (std::ptrdiff_t)infos.bytes.size(),
+                                                                reply.end())))
+            << "answer of request " << requestId;
     }
-
-    ServerProcess server;
 };
 
 TEST_F(AbuseDatabaseTest, ConcurrentClientsEachGetOnlyTheirOwnAccount)
@@ -134,7 +122,7 @@ TEST_F(AbuseDatabaseTest, ConcurrentClientsEachGetOnlyTheirOwnAccount)
         // characters, and sends noise; others vanish mid-login.
         TestClient mallory(server.Dir());
         ASSERT_TRUE(mallory.Connect(server.LoginPort()));
-        ExpectLogin(mallory, server.Dir(), abuser, 900);
+        ExpectLogin(mallory, abuser, 900);
         uint32_t requestId = 901;
         for (int round = 0; !stop && round < 1000; round++) {
             const SeededAccount& victim = accounts[size_t(round) % kAccounts];
@@ -158,7 +146,7 @@ TEST_F(AbuseDatabaseTest, ConcurrentClientsEachGetOnlyTheirOwnAccount)
             TestClient client(server.Dir());
             ASSERT_TRUE(client.Connect(server.LoginPort()));
             for (uint32_t n = 0; n < 15 && !::testing::Test::HasFailure(); n++)
-                ExpectLogin(client, server.Dir(), accounts[i], 1000 * (i + 1) + n);
+                ExpectLogin(client, accounts[i], 1000 * (i + 1) + n);
         });
     }
     for (auto& thread : good)
@@ -170,7 +158,7 @@ TEST_F(AbuseDatabaseTest, ConcurrentClientsEachGetOnlyTheirOwnAccount)
     // nothing else goes.
     TestClient owner(server.Dir());
     ASSERT_TRUE(owner.Connect(server.LoginPort()));
-    ExpectLogin(owner, server.Dir(), abuser, 5000);
+    ExpectLogin(owner, abuser, 5000);
     ASSERT_TRUE(owner.SendRaw(CharacterDelete(owner, 5001, abuser.characters[1].name).bytes));
     std::vector<uint8_t> reply;
     ASSERT_TRUE(owner.Receive(10, &reply));
@@ -179,7 +167,7 @@ TEST_F(AbuseDatabaseTest, ConcurrentClientsEachGetOnlyTheirOwnAccount)
     TableSnapshot expected = before;
     auto removed = std::remove_if(expected.characters.begin(), expected.characters.end(),
                                   [&](const std::string& row) {
-                                      return row.find(SqlHex(WideZ(abuser.characters[1].name, 60))) !=
+                                      return row.find(SqlHex(WideBlock(abuser.characters[1].name, 60))) !=
                                              std::string::npos;
                                   });
     ASSERT_EQ(1, expected.characters.end() - removed);
@@ -202,10 +190,8 @@ TEST_F(AbuseDatabaseTest, DatabaseRestartedUnderARunningServer)
     mysql_close(connection);
 
     server.UseDatabase(database.Settings());
-    ASSERT_TRUE(server.Start()) << server.Failure();
-    TestClient client(server.Dir());
-    ASSERT_TRUE(client.Connect(server.LoginPort()));
-    ExpectLogin(client, server.Dir(), account, 1);
+    StartServer();
+    ExpectLogin(client, account, 1);
 
     // Database gone: the server still answers, and a login fails cleanly.
     ASSERT_TRUE(database.Stop());
@@ -220,10 +206,10 @@ TEST_F(AbuseDatabaseTest, DatabaseRestartedUnderARunningServer)
     // Back on the same data and port: logins succeed again at once.
     ASSERT_TRUE(database.Restart()) << database.Failure();
     for (uint32_t requestId = 3; requestId < 8; requestId++)
-        ExpectLogin(client, server.Dir(), account, requestId);
+        ExpectLogin(client, account, requestId);
     TestClient another(server.Dir());
     ASSERT_TRUE(another.Connect(server.LoginPort()));
-    ExpectLogin(another, server.Dir(), account, 8);
+    ExpectLogin(another, account, 8);
 
     connection = database.Connect();
     ASSERT_NE(nullptr, connection);

@@ -21,8 +21,6 @@
 
 namespace {
 
-using namespace abuse;
-
 const std::u16string kEmail = u"good@x";
 const std::u16string kOtherEmail = u"other@x";
 // Clients that send a byte at a time, each with an account of its own (a
@@ -35,21 +33,14 @@ protected:
     void SetUp() override
     {
         for (int i = 0; i < kSlowClients; i++)
-            db.Exec("INSERT INTO accounts(Email, CompHash) VALUES(" + SqlHex(WideZ(SlowEmail(i), 130)) + ", " +
+            db.Exec("INSERT INTO accounts(Email, CompHash) VALUES(" + SqlHex(WideBlock(SlowEmail(i), 130)) + ", " +
                     SqlHex(std::vector<uint8_t>(32, 0)) + ")");
         // Two accounts without a password or characters, CompHash already
         // what a login without COMPUTER_USER stores.
         for (const std::u16string& email : {kEmail, kOtherEmail})
-            db.Exec("INSERT INTO accounts(Email, CompHash) VALUES(" + SqlHex(WideZ(email, 130)) + ", " +
+            db.Exec("INSERT INTO accounts(Email, CompHash) VALUES(" + SqlHex(WideBlock(email, 130)) + ", " +
                     SqlHex(std::vector<uint8_t>(32, 0)) + ")");
         StartServer();
-    }
-
-    void ExpectReply(TestClient& from, const std::vector<uint8_t>& expected, const std::string& what = "")
-    {
-        std::vector<uint8_t> reply;
-        EXPECT_TRUE(from.Receive(expected.size(), &reply)) << what << ": " << HexBytes(reply);
-        EXPECT_EQ(HexBytes(expected), HexBytes(reply)) << what;
     }
 
     // LS_REQUEST_RESPONSE and its 20-byte answer: a probe that shows where
@@ -69,7 +60,7 @@ protected:
 
     std::vector<uint8_t> GoodLoginAnswer(TestClient& who, uint32_t requestId)
     {
-        return LoginAnswer{requestId, DefaultInterfaceBytes(server.Dir()), {}}.Bytes(who);
+        return Fields(DefaultAccountData(who, requestId)).Raw(LoginAnswerTail(who, requestId).bytes).bytes;
     }
 
     // The well-behaved client: a full login with the exact answer.
@@ -304,8 +295,7 @@ TEST_F(AbuseFramingTest, SlowClientsByteByByteGetExactAnswers)
             ExpectReply(slow, expected, "slow client");
             // Then a login, a byte at a time: the whole answer, exact.
             ASSERT_TRUE(SendByteByByte(slow, AccountLoginMessage(slow, requestId, u"", SlowEmail(i)).bytes));
-            ExpectReply(slow, LoginAnswer{requestId, DefaultInterfaceBytes(server.Dir()), {}}.Bytes(slow),
-                        "slow login");
+            ExpectReply(slow, GoodLoginAnswer(slow, requestId), "slow login");
             done++;
         });
     }
@@ -366,7 +356,7 @@ TEST_F(AbuseFramingTest, EveryLoginRequestCutAnywhereGetsTheAnswerOfTheWholeOne)
     // Every cut stored the same 40 bytes.
     std::string stored(data.begin(), data.end());
     EXPECT_TRUE(WaitUntil([&] {
-        return db.Value("SELECT InterfaceData FROM accounts WHERE Email=" + SqlHex(WideZ(kEmail, 130))) ==
+        return db.Value("SELECT InterfaceData FROM accounts WHERE Email=" + SqlHex(WideBlock(kEmail, 130))) ==
                stored;
     }));
 }

@@ -14,43 +14,27 @@
 
 #include "abusekit.h"
 #include "loginmessages.h"
-#include "serverprocess.h"
+#include "serverfixture.h"
 #include "testclient.h"
 #include "testdb.h"
 #include "testenv.h"
 
 namespace {
 
-using namespace abuse;
-
 const std::u16string kEmail = u"good@x";
 // The account of the clients that vanish: a login closes the older
 // connection of its account, so they must not share the good client's.
 const std::u16string kGhostEmail = u"ghost@x";
 
-class AbuseLoadTest : public ::testing::Test {
+// A sanitizer build reports leaks at exit, which shows in the status that
+// TearDown checks.
+class AbuseLoadTest : public FreshDatabaseServerTest {
 protected:
     void SetUp() override
     {
         for (const std::u16string& email : {kEmail, kGhostEmail})
-            db.Exec("INSERT INTO accounts(Email, CompHash) VALUES(" + SqlHex(WideZ(email, 130)) + ", " +
+            db.Exec("INSERT INTO accounts(Email, CompHash) VALUES(" + SqlHex(WideBlock(email, 130)) + ", " +
                     SqlHex(std::vector<uint8_t>(32, 0)) + ")");
-        server.UseDatabase(db);
-    }
-
-    void TearDown() override
-    {
-        // A sanitizer build reports leaks at exit, which shows in the status.
-        if (server.Running()) {
-            EXPECT_EQ(0, server.Stop()) << server.ConsoleText();
-        }
-    }
-
-    void ExpectReply(TestClient& from, const std::vector<uint8_t>& expected, const std::string& what)
-    {
-        std::vector<uint8_t> reply;
-        EXPECT_TRUE(from.Receive(expected.size(), &reply)) << what << ": " << HexBytes(reply);
-        EXPECT_EQ(HexBytes(expected), HexBytes(reply)) << what;
     }
 
     void ExpectClientId(TestClient& who, const std::string& what)
@@ -61,7 +45,7 @@ protected:
     void GoodLogin(TestClient& who, uint32_t requestId)
     {
         ASSERT_TRUE(who.SendRaw(AccountLoginMessage(who, requestId, u"", kEmail).bytes));
-        ExpectReply(who, LoginAnswer{requestId, DefaultInterfaceBytes(server.Dir()), {}}.Bytes(who),
+        ExpectReply(who, Fields(DefaultAccountData(who, requestId)).Raw(LoginAnswerTail(who, requestId).bytes).bytes,
                     "login " + std::to_string(requestId));
     }
 
@@ -74,9 +58,6 @@ protected:
         ASSERT_TRUE(last.Send("LS_CLIENT_ID", Fields().Zeros(4)));
         ExpectClientId(last, "newcomer");
     }
-
-    FreshDatabase db;
-    ServerProcess server;
 };
 
 TEST_F(AbuseLoadTest, FloodOfTwiceMaxPlayersConnections)

@@ -77,7 +77,7 @@ TEST_F(AccountLoginTest, AccountWithoutCharactersGetsTheDefaultInterfaceData)
     ExpectReply(client, Fields(DefaultAccountData(client, 0x11223344)).Raw(LoginAnswerTail(client, 0x11223344).bytes));
     EXPECT_TRUE(client.ExpectNothing(100));
 
-    EXPECT_EQ(SqlBytes(Column("CompHash", account)),
+    EXPECT_EQ(SqlHex(Column("CompHash", account)),
               "0xf4884a1863b47148b82140e452d06abf66fc2e292f62861c80f4e04d067d696f");
     EXPECT_NE(std::string::npos, server.ConsoleText().find("Account Name: a@b.c\n"));
 }
@@ -193,7 +193,7 @@ TEST_F(AccountLoginTest, UnexpectedColumnValuesNeverCrash)
             "InterfaceDataSize BIGINT NULL, InterfaceData BLOB NULL, CompHash VARBINARY(64) NULL)");
     auto add = [&](const std::u16string& email, const std::string& values) {
         db.Exec("INSERT INTO accounts (Email, AccountID, AccessLevel, TimeAccountMarked, DurationOfMark, "
-                "InterfaceDataSize, InterfaceData) VALUES (" + SqlBytes(WideBlock(email, 130)) + ", " + values + ")");
+                "InterfaceDataSize, InterfaceData) VALUES (" + SqlHex(WideBlock(email, 130)) + ", " + values + ")");
     };
     add(u"null-id@x", "NULL, '50', 0, 0, 0, NULL");
     add(u"null-level@x", "1, NULL, 0, 0, 0, NULL");

@@ -35,7 +35,7 @@ protected:
     void AddCharacterWithId(uint32_t id, uint32_t owner, const std::u16string& name)
     {
         db.Exec("INSERT INTO characters(ID, OwnerAccountID, Name) VALUES(" + std::to_string(id) + ", " +
-                std::to_string(owner) + ", " + SqlBytes(WideBlock(name, 60)) + ")");
+                std::to_string(owner) + ", " + SqlHex(WideBlock(name, 60)) + ")");
     }
 
     // An item row; storage rows have the account in OwnerAID.

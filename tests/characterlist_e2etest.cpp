@@ -49,22 +49,6 @@ LoginAnswer SplitAnswer(const TestClient& client, const Bytes& answer)
     return split;
 }
 
-// CHARACTER_INFO as the client reads it; slots: five bytes per armour slot.
-Fields CharacterInfo(const TestClient& client, uint32_t requestId, const CharacterRow& row,
-                     const std::vector<Bytes>& slots)
-{
-    uint8_t profession = row.secondProfession > 10 ? 1 : row.secondProfession;
-    uint8_t flags = uint8_t(0xC0 | (profession << 2) | (row.characterType ? 2 : 0) | (row.level > 15 ? 1 : 0));
-    Fields info = Fields().Op(client, "CHARACTER_INFO").U32(requestId).Zeros(20).Wide(row.name)
-                      .U16(62).U16(6).U16(row.location).Raw({0x38, 0x34, 0x31, 0x30})
-                      .U8(row.heightSex).U8(row.hairSkinColor).U8(row.professionHairStyle).U8(row.campaignFace)
-                      .Zeros(16).U8(uint8_t(row.level * 16 + (row.campaignFace >> 4) + 1)).U8(flags)
-                      .Raw({0x5C, 0x5C, 0x05, 0x5C, 0x5C, 0x5C, 0x5C});
-    for (size_t slot = 0; slot < 5; slot++)
-        info.Raw(slot < slots.size() ? slots[slot] : Bytes(5, 0));
-    return info;
-}
-
 const Bytes kEmptySlot(5, 0);
 
 class CharacterListTest : public FreshDatabaseServerTest {};
@@ -164,7 +148,7 @@ TEST_F(CharacterListTest, StoredInterfaceDataIsSentWithItsOwnSize)
 
     // New interface data stored for the account is what the next login gets.
     std::string next(120, '\x5A');
-    db.Exec("UPDATE accounts SET InterfaceDataSize=120, InterfaceData=" + SqlBytes(next) +
+    db.Exec("UPDATE accounts SET InterfaceDataSize=120, InterfaceData=" + SqlHex(next) +
             " WHERE AccountID=" + std::to_string(account));
     ASSERT_TRUE(LogIn(client, 22, u"ui@x", u"", &answer));
     EXPECT_EQ(HexBytes(Fields().Op(client, "ACCOUNT_DATA").U32(22).Raw(Bytes(114, 0x5A))
@@ -185,7 +169,7 @@ TEST_F(CharacterListTest, UnexpectedCharacterColumnsNeverOverRead)
     std::string owner = std::to_string(account);
     // 40 units without a zero, 70000 as a location, a short armour id.
     db.Exec("INSERT INTO characters (OwnerAccountID, Name, Location, Level, HeadArmor) VALUES (" + owner + ", " +
-            SqlBytes(std::string(80, 'W')) + ", 70000, 300, 0x0102)");
+            SqlHex(std::string(80, 'W')) + ", 70000, 300, 0x0102)");
     db.Exec("INSERT INTO characters (OwnerAccountID) VALUES (" + owner + ")");
     StartServer();
 

@@ -1,15 +1,12 @@
 #include "abusekit.h"
 
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "testclient.h"
-
-namespace abuse {
+#include "sqlserver.h"
 
 long ResidentKb(pid_t pid)
 {
@@ -41,52 +38,20 @@ bool SendByteByByte(TestClient& client, const std::vector<uint8_t>& bytes)
     return true;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-void ExecSql(MYSQL* connection, const std::string& sql)
-{
-    if (mysql_real_query(connection, sql.data(), sql.size()) != 0) {
-        ADD_FAILURE() << sql << ": " << mysql_error(connection);
-        return;
-    }
-    if (MYSQL_RES* result = mysql_store_result(connection))
-        mysql_free_result(result);
-}
-
 std::vector<std::string> TableRows(MYSQL* connection, const std::string& sql)
 {
-    std::vector<std::string> rows;
-    if (mysql_real_query(connection, sql.data(), sql.size()) != 0) {
-        ADD_FAILURE() << sql << ": " << mysql_error(connection);
-        return rows;
-    }
-    MYSQL_RES* result = mysql_store_result(connection);
-    if (!result) {
-        ADD_FAILURE() << sql << ": no result set";
-        return rows;
-    }
-    unsigned int columns = mysql_num_fields(result);
-    while (MYSQL_ROW row = mysql_fetch_row(result)) {
-        unsigned long* lengths = mysql_fetch_lengths(result);
+    std::vector<SqlRow> rows;
+    std::string error;
+    if (!QueryRows(connection, sql, &rows, &error))
+        ADD_FAILURE() << sql << ": " << error;
+    std::vector<std::string> texts;
+    for (const SqlRow& row : rows) {
         std::string text;
-        for (unsigned int i = 0; i < columns; i++) {
-            if (i)
-                text += '|';
-            text += row[i] ? SqlHex(std::vector<uint8_t>(row[i], row[i] + lengths[i])) : "NULL";
-        }
-        rows.push_back(text);
+        for (size_t i = 0; i < row.size(); i++)
+            text += (i ? "|" : "") + (row[i] ? SqlHex(*row[i]) : "NULL");
+        texts.push_back(text);
     }
-    mysql_free_result(result);
-    return rows;
+    return texts;
 }
 
 TableSnapshot SnapshotTables(MYSQL* connection)
@@ -97,16 +62,3 @@ TableSnapshot SnapshotTables(MYSQL* connection)
     snapshot.items = TableRows(connection, "SELECT * FROM items ORDER BY ID");
     return snapshot;
 }
-
-std::string SqlHex(const std::vector<uint8_t>& bytes)
-{
-    std::string text = "0x";
-    char digits[3];
-    for (uint8_t byte : bytes) {
-        snprintf(digits, sizeof digits, "%02x", byte);
-        text += digits;
-    }
-    return text;
-}
-
-} // namespace abuse

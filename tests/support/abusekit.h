@@ -6,15 +6,15 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include <mysql.h>
 
+#include "loginrows.h"
 #include "testclient.h"
-
-namespace abuse {
+#include "testdb.h"
+#include "waituntil.h"
 
 // Resident set size of a process in KiB (VmRSS of /proc/<pid>/status), or -1.
 long ResidentKb(pid_t pid);
@@ -27,12 +27,6 @@ bool SendSplit(TestClient& client, const std::vector<uint8_t>& bytes, size_t off
 // Sends bytes one at a time, pausing between them.
 bool SendByteByByte(TestClient& client, const std::vector<uint8_t>& bytes);
 
-// Polls condition every few milliseconds until it holds or timeoutMs pass.
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 20000);
-
-// Runs statements on a connection; the test fails (non-fatally) on an error.
-void ExecSql(MYSQL* connection, const std::string& sql);
-
 // Every row of a query, each column as hex text (NULL as "NULL"), columns
 // joined by '|': what is compared before and after an abuse run.
 std::vector<std::string> TableRows(MYSQL* connection, const std::string& sql);
@@ -43,8 +37,3 @@ struct TableSnapshot {
     bool operator==(const TableSnapshot&) const = default;
 };
 TableSnapshot SnapshotTables(MYSQL* connection);
-
-// "0x" and two lower-case hex digits per byte: a literal for SQL text.
-std::string SqlHex(const std::vector<uint8_t>& bytes);
-
-} // namespace abuse

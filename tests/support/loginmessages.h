@@ -1,57 +1,38 @@
 #pragma once
 
-// Requests of the login conversation and the answers a correct server gives,
-// byte for byte, for end-to-end tests.
+// Requests of the login conversation and the replies a correct server
+// gives, byte for byte.
 //
-//   TestClient client(server.Dir());
 //   client.SendRaw(AccountLoginMessage(client, 7, u"", u"a@b.c").bytes);
-//   LoginAnswer answer{7, DefaultInterfaceBytes(server.Dir())};
-//   client.Receive(answer.Bytes(client).size(), &reply);
+//   Fields(DefaultAccountData(client, 7)).Raw(LoginAnswerTail(client, 7).bytes)
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "loginsequence.h"
-#include "testclient.h"
+#include "fields.h"
+#include "loginrows.h"
+#include "opcodetable.h"
 
-namespace abuse {
-
-// UTF-16LE units of text, zero-padded (or cut) to width bytes.
-std::vector<uint8_t> WideZ(const std::u16string& text, size_t width);
-
-Fields CreateAccount(const TestClient& client, uint32_t requestId, const std::u16string& email);
-Fields CharacterDelete(const TestClient& client, uint32_t requestId, const std::u16string& name);
+// The whole ACCOUNT_LOGIN message: request id, the password's byte count,
+// a byte not read, the password field (22 bytes of room), the e-mail.
+Fields AccountLoginMessage(const OpcodeTable& numbers, uint32_t requestId, const std::u16string& password,
+                           const std::u16string& email);
+Fields CreateAccount(const OpcodeTable& numbers, uint32_t requestId, const std::u16string& email);
+Fields CharacterDelete(const OpcodeTable& numbers, uint32_t requestId, const std::u16string& name);
 // ACCOUNT_DATA_FROM_CC: request id, 4 unread bytes, the interface data.
-Fields AccountDataFromClient(const TestClient& client, uint32_t requestId,
-                             const std::vector<uint8_t>& data);
+Fields AccountDataFromClient(const OpcodeTable& numbers, uint32_t requestId, const std::vector<uint8_t>& data);
 
-// One character as the characters table holds it, with the five bytes each
-// armour slot shows (all zero for an empty slot).
-struct CharacterRow {
-    std::u16string name;
-    uint16_t location = 0;
-    uint8_t heightSex = 0, hairSkinColor = 0, professionHairStyle = 0, campaignFace = 0;
-    uint8_t level = 0, secondProfession = 0, characterType = 0;
-    std::array<std::array<uint8_t, 5>, 5> slots = {};   // head, chest, arms, leg, feet
-};
+// The STREAM_TERMINATOR of a request.
+Fields StreamTerminator(const OpcodeTable& numbers, uint32_t requestId, uint32_t code);
 
-// CHARACTER_INFO of one character.
-Fields CharacterInfo(const TestClient& client, uint32_t requestId, const CharacterRow& row);
+// CHARACTER_INFO of a character as the client reads it; slots: the five
+// bytes each armour slot shows (head, chest, arms, leg, feet; a missing
+// one shows zeros).
+Fields CharacterInfo(const OpcodeTable& numbers, uint32_t requestId, const CharacterRow& row,
+                     const std::vector<std::vector<uint8_t>>& slots);
 
-// The whole answer to a successful login: one CHARACTER_INFO per character
-// (in the given order), ACCOUNT_DATA, ACCOUNT_FRIENDSLIST_END,
-// ACCOUNT_PERMISSIONS and STREAM_TERMINATOR code 0.
-struct LoginAnswer {
-    uint32_t requestId = 0;
-    std::vector<uint8_t> interfaceData;   // stored data, or the default interface file
-    std::vector<CharacterRow> characters;
-
-    std::vector<uint8_t> Bytes(const TestClient& client) const;
-};
-
-// Data/Packets/DefaultInterface of an installation.
-std::vector<uint8_t> DefaultInterfaceBytes(const std::string& installDir);
-
-} // namespace abuse
+// What closes every login answer after ACCOUNT_DATA:
+// ACCOUNT_FRIENDSLIST_END, ACCOUNT_PERMISSIONS (no permissions) and
+// STREAM_TERMINATOR with code 0.
+Fields LoginAnswerTail(const OpcodeTable& numbers, uint32_t requestId);

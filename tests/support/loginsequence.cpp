@@ -3,34 +3,6 @@
 #include <algorithm>
 #include <chrono>
 
-// Room of the password field: the e-mail count follows at offset 30.
-static const size_t kPasswordRoom = 22;
-
-Fields AccountLoginMessage(const TestClient& client, uint32_t requestId, const std::u16string& password,
-                           const std::u16string& email)
-{
-    Fields field;
-    for (char16_t unit : password)
-        field.U16(uint16_t(unit));
-    size_t length = std::min(field.bytes.size(), kPasswordRoom);
-    field.bytes.resize(kPasswordRoom, 0);
-    return Fields().Op(client, "ACCOUNT_LOGIN").U32(requestId).U8(uint8_t(length)).U8(0).Raw(field.bytes).Wide(email);
-}
-
-Fields StreamTerminator(const TestClient& client, uint32_t requestId, uint32_t code)
-{
-    return Fields().Op(client, "STREAM_TERMINATOR").U32(requestId).U32(code);
-}
-
-Fields LoginAnswerTail(const TestClient& client, uint32_t requestId)
-{
-    return Fields()
-        .Op(client, "ACCOUNT_FRIENDSLIST_END").U32(requestId).U32(1)
-        .Op(client, "ACCOUNT_PERMISSIONS").U32(requestId).U32(0).U32(4).Zeros(52)
-        .Raw({0x04, 0x00, 0x01, 0x00, 0x06, 0x00, 0x0C})
-        .Op(client, "STREAM_TERMINATOR").U32(requestId).U32(0);
-}
-
 bool ReceiveThrough(TestClient& client, const std::vector<uint8_t>& tail, std::vector<uint8_t>* out,
                     int timeoutMs)
 {

@@ -11,20 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "loginmessages.h"
 #include "testclient.h"
-
-// The whole ACCOUNT_LOGIN message: request id, the password's byte count,
-// a byte not read, the password field (22 bytes of room), the e-mail.
-Fields AccountLoginMessage(const TestClient& client, uint32_t requestId, const std::u16string& password,
-                           const std::u16string& email);
-
-// The STREAM_TERMINATOR of a request.
-Fields StreamTerminator(const TestClient& client, uint32_t requestId, uint32_t code);
-
-// What closes every login answer after ACCOUNT_DATA:
-// ACCOUNT_FRIENDSLIST_END, ACCOUNT_PERMISSIONS (no permissions) and
-// STREAM_TERMINATOR with code 0.
-Fields LoginAnswerTail(const TestClient& client, uint32_t requestId);
 
 // Receives until what arrived ends with tail; false after timeoutMs (what
 // did arrive is kept in *out).

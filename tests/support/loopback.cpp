@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +20,12 @@ int ConnectTo(uint16_t port, int receiveBuffer)
         return -1;
     }
     return fd;
+}
+
+void SetNoDelay(int fd)
+{
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 void ResetAndClose(int fd)

@@ -1,13 +1,15 @@
 #pragma once
 
-// Plain sockets on 127.0.0.1 for tests of the network layer. Nothing here
-// depends on the test framework.
+// Plain sockets on 127.0.0.1 for tests and benchmarks.
 
 #include <cstdint>
 
 // A blocking client socket connected to 127.0.0.1:port, or -1. A receive
 // buffer size above zero is set before connecting.
 int ConnectTo(uint16_t port, int receiveBuffer = 0);
+
+// Sends small writes at once (no Nagle delay), as a game client does.
+void SetNoDelay(int fd);
 
 // Closes with a reset instead of an orderly shutdown.
 void ResetAndClose(int fd);

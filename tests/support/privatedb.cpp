@@ -5,17 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
-#include "abusekit.h"
-#include "testenv.h"
-
-namespace abuse {
+#include "filetext.h"
+#include "waituntil.h"
 
 namespace fs = std::filesystem;
 
@@ -23,16 +17,6 @@ namespace {
 
 const int kStopTimeoutMs = 60000;
 const int kAnswerTimeoutMs = 60000;
-
-std::string EnvValue(const std::string& text, const std::string& key)
-{
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line))
-        if (line.rfind(key + "=", 0) == 0)
-            return line.substr(key.size() + 1);
-    return "";
-}
 
 std::vector<std::string> CommandLine(pid_t pid)
 {
@@ -62,23 +46,19 @@ bool ProcessGone(pid_t pid)
 
 } // namespace
 
-PrivateMariaDb::PrivateMariaDb()
+PrivateMariaDb::PrivateMariaDb(const std::string& sourceDir)
 {
     char pattern[] = "/tmp/lsabusedb.XXXXXX";
     stateDir_ = mkdtemp(pattern) ? pattern : "";
-    std::string command = "bash " + testenv::SourceDir() + "/scripts/mariadb.sh start " + stateDir_ +
-                          " " + testenv::SourceDir() + "/db/schema.sql >" + stateDir_ +
-                          "/start.log 2>&1";
-    if (stateDir_.empty() || std::system(command.c_str()) != 0) {
-        failure_ = "mariadb.sh start failed: " + ReadFileText(stateDir_ + "/start.log");
+    // The script's own lines go to stderr, where a failure shows them.
+    std::string command = "bash '" + sourceDir + "/scripts/mariadb.sh' start '" + stateDir_ + "' '" + sourceDir +
+                          "/db/schema.sql' >&2";
+    if (stateDir_.empty() || std::system(command.c_str()) != 0 ||
+        !ReadDatabaseEnv(stateDir_ + "/env", &settings_)) {
+        failure_ = "mariadb.sh start failed (its lines are on stderr)";
         return;
     }
     std::string env = ReadFileText(stateDir_ + "/env");
-    settings_.host = EnvValue(env, "LS_DB_HOST");
-    settings_.port = uint16_t(std::stoul(EnvValue(env, "LS_DB_PORT")));
-    settings_.user = EnvValue(env, "LS_DB_USER");
-    settings_.password = EnvValue(env, "LS_DB_PASS");
-    settings_.name = EnvValue(env, "LS_DB_NAME");
     dataDir_ = EnvValue(env, "LS_DB_DATA");
     pid_ = pid_t(std::stol(EnvValue(env, "LS_DB_PID")));
     command_ = CommandLine(pid_);
@@ -100,16 +80,8 @@ PrivateMariaDb::~PrivateMariaDb()
 
 MYSQL* PrivateMariaDb::Connect() const
 {
-    MYSQL* connection = mysql_init(nullptr);
-    unsigned int timeout = 5;
-    mysql_options(connection, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
-    if (!mysql_real_connect(connection, settings_.host.c_str(), settings_.user.c_str(),
-                            settings_.password.c_str(), settings_.name.c_str(), settings_.port, nullptr,
-                            CLIENT_MULTI_STATEMENTS)) {
-        mysql_close(connection);
-        return nullptr;
-    }
-    return connection;
+    std::string error;
+    return SqlConnect(settings_, settings_.name, true, &error);
 }
 
 bool PrivateMariaDb::WaitGone(int timeoutMs)
@@ -148,10 +120,12 @@ bool PrivateMariaDb::WaitAnswering()
         MYSQL* connection = Connect();
         if (!connection)
             return false;
-        std::vector<std::string> rows = TableRows(connection, "SELECT @@socket");
+        std::vector<SqlRow> rows;
+        std::string error;
+        bool ours = QueryRows(connection, "SELECT @@socket", &rows, &error) && rows.size() == 1 &&
+                    rows[0].size() == 1 && rows[0][0] == socketPath;
         mysql_close(connection);
-        std::vector<uint8_t> expected(socketPath.begin(), socketPath.end());
-        return rows.size() == 1 && rows[0] == SqlHex(expected);
+        return ours;
     }, kAnswerTimeoutMs) && pid_ > 0;
 }
 
@@ -184,5 +158,3 @@ bool PrivateMariaDb::Restart()
     }
     return true;
 }
-
-} // namespace abuse

@@ -1,8 +1,8 @@
 #pragma once
 
-// A MariaDB server of a single test (scripts/mariadb.sh), for tests that
-// stop and restart the database under a running login server; the shared
-// server of the test run must never be restarted.
+// A MariaDB server of one's own (scripts/mariadb.sh): for tests that stop
+// and restart the database under a running login server (the shared server
+// of the test run must never be restarted), and for benchmarks.
 //
 //   PrivateMariaDb db;
 //   ASSERT_TRUE(db.Ready()) << db.Failure();
@@ -16,13 +16,14 @@
 
 #include <mysql.h>
 
-#include "serverprocess.h"
-
-namespace abuse {
+#include "sqlserver.h"
+#include "testenv.h"
 
 class PrivateMariaDb {
 public:
-    PrivateMariaDb();    // starts the server with db/schema.sql loaded (bounded)
+    // Starts the server with db/schema.sql loaded (bounded), with the
+    // scripts and schema of the source tree at sourceDir.
+    explicit PrivateMariaDb(const std::string& sourceDir = testenv::SourceDir());
     ~PrivateMariaDb();   // stops it and removes its data
     PrivateMariaDb(const PrivateMariaDb&) = delete;
     PrivateMariaDb& operator=(const PrivateMariaDb&) = delete;
@@ -51,5 +52,3 @@ private:
     bool ownChild_ = false;   // the running mariadbd was started by Restart (reap it)
     std::string failure_;
 };
-
-} // namespace abuse

@@ -20,9 +20,14 @@ void ServerTest::TearDown()
 
 void ServerTest::ExpectReply(TestClient& from, const Fields& expected)
 {
+    ExpectReply(from, expected.bytes);
+}
+
+void ServerTest::ExpectReply(TestClient& from, const std::vector<uint8_t>& expected, const std::string& what)
+{
     std::vector<uint8_t> reply;
-    EXPECT_TRUE(from.Receive(expected.bytes.size(), &reply)) << HexBytes(reply);
-    EXPECT_EQ(HexBytes(expected.bytes), HexBytes(reply));
+    EXPECT_TRUE(from.Receive(expected.size(), &reply)) << what << ": " << HexBytes(reply);
+    EXPECT_EQ(HexBytes(expected), HexBytes(reply)) << what;
 }
 
 void ServerTest::ExpectTerminator(TestClient& from, uint32_t requestId, uint32_t code)

@@ -13,6 +13,8 @@
 //   }
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -28,8 +30,9 @@ protected:
     void StartServer();
     void TearDown() override;
 
-    // Receives exactly the expected bytes.
+    // Receives exactly the expected bytes; what names them in a failure.
     void ExpectReply(TestClient& from, const Fields& expected);
+    void ExpectReply(TestClient& from, const std::vector<uint8_t>& expected, const std::string& what = "");
     // Receives the STREAM_TERMINATOR of a request.
     void ExpectTerminator(TestClient& from, uint32_t requestId, uint32_t code);
     // The client is still served: LS_CLIENT_ID is answered.

@@ -12,14 +12,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
-
-#include "testdb.h"
-#include "testenv.h"
 
 namespace fs = std::filesystem;
 
@@ -44,14 +39,6 @@ uint16_t FreeTcpPort()
     return port;
 }
 
-std::string ReadFileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The keys of a configuration file in order (comments and blank lines left out).
 static std::vector<std::pair<std::string, std::string>> ReadConfigKeys(const std::string& path)
 {
@@ -69,28 +56,22 @@ static std::vector<std::pair<std::string, std::string>> ReadConfigKeys(const std
 
 DatabaseSettings TestServerDatabase()
 {
-    // The database that scripts/mariadb.sh creates with the server.
-    std::string name;
-    std::ifstream in(testenv::TestDbDir() + "/env");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("LS_DB_NAME=", 0) == 0)
-            name = line.substr(strlen("LS_DB_NAME="));
-    const TestDbServer& testServer = TestServer();
+    std::string path = testenv::TestDbDir() + "/env";
     DatabaseSettings database;
-    database.host = testServer.host;
-    database.port = testServer.port;
-    database.name = name;
-    database.user = testServer.user;
-    database.password = testServer.password;
+    if (!ReadDatabaseEnv(path, &database)) {
+        fprintf(stderr, "no test database server described in %s\n", path.c_str());
+        abort();
+    }
     return database;
 }
 
-ServerProcess::ServerProcess()
+ServerProcess::ServerProcess(const std::string& sourceDir, const std::string& binary)
 {
+    std::error_code ignored;
+    binary_ = fs::absolute(binary, ignored).string();   // it runs in the installation directory
     char pattern[] = "/tmp/lsinstall.XXXXXX";
     dir_ = mkdtemp(pattern) ? pattern : "";
-    fs::copy(testenv::SourceDir() + "/install", dir_, fs::copy_options::recursive);
+    fs::copy(sourceDir + "/install", dir_, fs::copy_options::recursive);
     outputPath_ = dir_ + "/console.txt";
     config_ = ReadConfigKeys(dir_ + "/Config/LsConfig.ini");
     SetConfig("IPAddress", "127.0.0.1");
@@ -127,18 +108,6 @@ void ServerProcess::UseDatabase(const DatabaseSettings& database)
     SetConfig("DatabasePass", database.password);
 }
 
-void ServerProcess::UseDatabase(const FreshDatabase& database)
-{
-    const TestDbServer& testServer = TestServer();
-    DatabaseSettings settings;
-    settings.host = testServer.host;
-    settings.port = testServer.port;
-    settings.name = database.Name();
-    settings.user = testServer.user;
-    settings.password = testServer.password;
-    UseDatabase(settings);
-}
-
 void ServerProcess::SetConfig(const std::string& key, const std::string& value)
 {
     for (auto& entry : config_) {
@@ -148,6 +117,14 @@ void ServerProcess::SetConfig(const std::string& key, const std::string& value)
         }
     }
     config_.emplace_back(key, value);
+}
+
+std::string ServerProcess::ConfigValue(const std::string& key) const
+{
+    for (const auto& entry : config_)
+        if (strcasecmp(entry.first.c_str(), key.c_str()) == 0)
+            return entry.second;
+    return "";
 }
 
 void ServerProcess::RemoveConfig(const std::string& key)
@@ -178,7 +155,6 @@ bool ServerProcess::Spawn()
 {
     if (writeConfig_)
         WriteConfig();
-    std::string binary = testenv::ServerBinary();
     pid_ = fork();
     if (pid_ == 0) {
         int output = open(outputPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -188,7 +164,7 @@ bool ServerProcess::Spawn()
         dup2(input, 0);
         dup2(output, 1);
         dup2(output, 2);
-        execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+        execl(binary_.c_str(), binary_.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     if (pid_ < 0) {

@@ -21,20 +21,18 @@
 #include <string>
 #include <vector>
 
-// Connection values of a database, as the configuration file takes them.
-class FreshDatabase;
+#include "filetext.h"
+#include "sqlserver.h"
+#include "testenv.h"
 
-struct DatabaseSettings {
-    std::string host = "127.0.0.1";
-    uint16_t port = 0;
-    std::string name;
-    std::string user;
-    std::string password;
-};
+class FreshDatabase;
 
 class ServerProcess {
 public:
-    ServerProcess();   // makes the temporary installation
+    // Makes the temporary installation: a copy of sourceDir/install for the
+    // server binary at binary.
+    explicit ServerProcess(const std::string& sourceDir = testenv::SourceDir(),
+                           const std::string& binary = testenv::ServerBinary());
     ~ServerProcess();  // stops a running server (SIGKILL if it will not stop) and removes it all
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -46,10 +44,13 @@ public:
     uint16_t InternalPort() const { return internalPort_; }
 
     void UseDatabase(const DatabaseSettings& database);
-    // A throwaway database with the schema loaded (testdb.h), on the test server.
+    // A throwaway database with the schema loaded, on the test server
+    // (defined with FreshDatabase in testdb.cpp).
     void UseDatabase(const FreshDatabase& database);
     // Sets a key of Config/LsConfig.ini (added when the file lacks it).
     void SetConfig(const std::string& key, const std::string& value);
+    // A key's value as Start will write it ("" when absent).
+    std::string ConfigValue(const std::string& key) const;
     // Leaves a key out of Config/LsConfig.ini.
     void RemoveConfig(const std::string& key);
     // Deletes a file of the installation (a path relative to Dir()); once
@@ -71,6 +72,7 @@ public:
 
     std::string LogText() const;      // Logs/LsSysLog.txt
     std::string ConsoleText() const;  // the server's stdout and stderr
+    const std::string& ConsolePath() const { return outputPath_; }
     const std::string& Failure() const { return failure_; }
 
 private:
@@ -80,6 +82,7 @@ private:
     void ChooseFreePorts();            // free login and internal ports into the configuration
     int WaitExit(int timeoutMs);
 
+    std::string binary_;
     std::string dir_;
     std::string outputPath_;
     uint16_t loginPort_ = 0;
@@ -96,6 +99,3 @@ DatabaseSettings TestServerDatabase();
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 uint16_t FreeTcpPort();
-
-// Reads a whole file; empty when it cannot be read.
-std::string ReadFileText(const std::string& path);

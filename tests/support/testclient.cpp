@@ -1,94 +1,19 @@
 #include "testclient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 
 #include <gtest/gtest.h>
 
-Fields& Fields::U8(uint8_t value)
-{
-    bytes.push_back(value);
-    return *this;
-}
+#include "loopback.h"
 
-Fields& Fields::U16(uint16_t value)
-{
-    bytes.push_back(uint8_t(value));
-    bytes.push_back(uint8_t(value >> 8));
-    return *this;
-}
-
-Fields& Fields::U32(uint32_t value)
-{
-    for (int i = 0; i < 4; i++)
-        bytes.push_back(uint8_t(value >> (8 * i)));
-    return *this;
-}
-
-Fields& Fields::Zeros(size_t count)
-{
-    bytes.insert(bytes.end(), count, 0);
-    return *this;
-}
-
-Fields& Fields::Raw(const std::vector<uint8_t>& data)
-{
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    return *this;
-}
-
-Fields& Fields::Wide(const std::u16string& text)
-{
-    U16(uint16_t(text.size()));
-    for (char16_t unit : text)
-        U16(uint16_t(unit));
-    return *this;
-}
-
-Fields& Fields::Op(const TestClient& client, const std::string& name)
-{
-    return Raw(client.Opcode(name));
-}
-
-// "0xC001" -> C0 01: the hex digits name the wire bytes in written order.
-static std::vector<uint8_t> WireBytes(std::string value)
-{
-    if (value.size() >= 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X'))
-        value = value.substr(2);
-    size_t digits = 0;
-    while (digits < value.size() && isxdigit(static_cast<unsigned char>(value[digits])))
-        digits++;
-    std::string hex = std::string(4, '0') + value.substr(0, digits);
-    hex = hex.substr(hex.size() - 4);
-    return {uint8_t(std::stoul(hex.substr(0, 2), nullptr, 16)),
-            uint8_t(std::stoul(hex.substr(2, 2), nullptr, 16))};
-}
-
-TestClient::TestClient(const std::string& installDir)
-{
-    std::ifstream in(installDir + "/Data/LoginOpcodes.ini");
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t equals = line.find('=');
-        if (line.empty() || line[0] == '#' || equals == std::string::npos)
-            continue;
-        std::string name = line.substr(0, equals);
-        for (char& c : name)
-            c = char(toupper(static_cast<unsigned char>(c)));
-        opcodes_[name] = WireBytes(line.substr(equals + 1));
-    }
-}
+TestClient::TestClient(const std::string& installDir) : OpcodeTable(installDir) {}
 
 TestClient::~TestClient()
 {
@@ -98,17 +23,10 @@ TestClient::~TestClient()
 bool TestClient::Connect(uint16_t port)
 {
     Close();
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        Close();
+    fd_ = ConnectTo(port);
+    if (fd_ < 0)
         return false;
-    }
-    int on = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    SetNoDelay(fd_);
     return true;
 }
 
@@ -119,11 +37,9 @@ void TestClient::Close()
     fd_ = -1;
 }
 
-std::vector<uint8_t> TestClient::Opcode(const std::string& name) const
+void TestClient::Unknown(const std::string& name) const
 {
-    auto it = opcodes_.find(name);
-    EXPECT_NE(it, opcodes_.end()) << "no message number for " << name;
-    return it == opcodes_.end() ? std::vector<uint8_t>{0, 0} : it->second;
+    ADD_FAILURE() << "no message number for " << name;
 }
 
 bool TestClient::SendRaw(const std::vector<uint8_t>& bytes)

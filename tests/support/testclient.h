@@ -12,39 +12,24 @@
 //                 .Op(client, "STREAM_TERMINATOR").U32(9).U32(0).bytes, reply);
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
-class TestClient;
+#include "fields.h"
+#include "opcodetable.h"
 
-// Builds message bytes: little-endian integers, UTF-16LE text with a
-// 16-bit unit count, raw bytes.
-struct Fields {
-    std::vector<uint8_t> bytes;
-
-    Fields& U8(uint8_t value);
-    Fields& U16(uint16_t value);
-    Fields& U32(uint32_t value);
-    Fields& Zeros(size_t count);
-    Fields& Raw(const std::vector<uint8_t>& data);
-    Fields& Wide(const std::u16string& text);        // u16 unit count, then the units
-    Fields& Op(const TestClient& client, const std::string& name); // a message number
-};
-
-class TestClient {
+// Message numbers come from the installation (OpcodeTable::Opcode); an
+// unknown name fails the test.
+class TestClient : public OpcodeTable {
 public:
     // Reads the message numbers of the installation at installDir.
     explicit TestClient(const std::string& installDir);
-    ~TestClient();
+    ~TestClient() override;
     TestClient(const TestClient&) = delete;
     TestClient& operator=(const TestClient&) = delete;
 
     bool Connect(uint16_t port);
     void Close();
-
-    // The two wire bytes of a message name (fails the test when unknown).
-    std::vector<uint8_t> Opcode(const std::string& name) const;
 
     bool SendRaw(const std::vector<uint8_t>& bytes);
     // The message number of name followed by the fields.
@@ -57,9 +42,11 @@ public:
     // True when the server closes the connection within timeoutMs.
     bool WaitClosed(int timeoutMs = 10000);
 
+protected:
+    void Unknown(const std::string& name) const override;
+
 private:
     int fd_ = -1;
-    std::map<std::string, std::vector<uint8_t>> opcodes_;
 };
 
 // Hex text of bytes ("d0 05 09 00 ..."), for readable failure messages.

@@ -14,6 +14,8 @@
 
 #include <mysql.h>
 
+#include "sqlserver.h"
+
 struct TestDbServer {
     std::string host;      // 127.0.0.1
     uint16_t port;
@@ -26,6 +28,9 @@ const TestDbServer& TestServer();
 // Opens a connection to the test server (dbName may be empty); null with an
 // ADD_FAILURE when it cannot.
 MYSQL* ConnectToTestServer(const std::string& dbName);
+
+// Runs statements on a connection; the test fails (non-fatally) on an error.
+void ExecSql(MYSQL* connection, const std::string& sql);
 
 class FreshDatabase {
 public:
