@@ -12,23 +12,22 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "database.h"
+#include "filetext.h"
+#include "privatedb.h"
+#include "sqlserver.h"
 
 namespace {
 
 struct Server {
-    std::string host, user, password, dbName;
-    unsigned int port = 0;
-    std::string privateDir;   // set when we started the server ourselves
+    DatabaseSettings settings;             // settings.name: the benchmark's own database
+    std::unique_ptr<PrivateMariaDb> own;   // set when we started the server ourselves
 };
 
 const std::string SOURCE_DIR = [] {
@@ -36,95 +35,40 @@ const std::string SOURCE_DIR = [] {
     return file.substr(0, file.rfind("/bench/"));
 }();
 
-std::string FileText(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::string EnvValue(const std::string& text, const std::string& key)
-{
-    size_t at = text.find(key + "=");
-    if (at == std::string::npos)
-        return "";
-    size_t start = at + key.size() + 1;
-    return text.substr(start, text.find('\n', start) - start);
-}
-
 bool FindServer(Server& server)
 {
     if (const char* host = getenv("LS_DB_HOST")) {
-        server.host = host;
-        server.port = static_cast<unsigned int>(atoi(getenv("LS_DB_PORT") ? getenv("LS_DB_PORT") : "3306"));
-        server.user = getenv("LS_DB_USER") ? getenv("LS_DB_USER") : "";
-        server.password = getenv("LS_DB_PASS") ? getenv("LS_DB_PASS") : "";
+        server.settings.host = host;
+        server.settings.port = static_cast<uint16_t>(atoi(getenv("LS_DB_PORT") ? getenv("LS_DB_PORT") : "3306"));
+        server.settings.user = getenv("LS_DB_USER") ? getenv("LS_DB_USER") : "";
+        server.settings.password = getenv("LS_DB_PASS") ? getenv("LS_DB_PASS") : "";
         return true;
     }
-    char dir[] = "/tmp/lsbench.XXXXXX";
-    if (!mkdtemp(dir))
-        return false;
-    server.privateDir = dir;
-    std::string command = "bash '" + SOURCE_DIR + "/scripts/mariadb.sh' start " + server.privateDir + " >&2";
-    if (system(command.c_str()) != 0)
-        return false;
-    std::string env = FileText(server.privateDir + "/env");
-    server.host = EnvValue(env, "LS_DB_HOST");
-    server.port = static_cast<unsigned int>(atoi(EnvValue(env, "LS_DB_PORT").c_str()));
-    server.user = EnvValue(env, "LS_DB_USER");
-    server.password = EnvValue(env, "LS_DB_PASS");
-    return !server.host.empty();
+    server.own = std::make_unique<PrivateMariaDb>(SOURCE_DIR);
+    server.settings = server.own->Settings();
+    return server.own->Ready();
 }
 
-MYSQL* Open(const Server& server, const char* dbName, unsigned long flags = 0)
+MYSQL* Open(const Server& server)
 {
-    MYSQL* connection = mysql_init(nullptr);
-    if (!mysql_real_connect(connection, server.host.c_str(), server.user.c_str(), server.password.c_str(), dbName,
-                            server.port, nullptr, flags)) {
-        fprintf(stderr, "cannot connect: %s\n", mysql_error(connection));
-        mysql_close(connection);
-        return nullptr;
-    }
+    std::string error;
+    MYSQL* connection = SqlConnect(server.settings, server.settings.name, false, &error);
+    if (!connection)
+        fprintf(stderr, "cannot connect: %s\n", error.c_str());
     return connection;
-}
-
-bool RunScript(MYSQL* connection, const std::string& script)
-{
-    if (mysql_real_query(connection, script.data(), script.size()) != 0)
-        return false;
-    int next = 0;
-    while (next == 0) {
-        if (MYSQL_RES* result = mysql_store_result(connection))
-            mysql_free_result(result);
-        next = mysql_next_result(connection);
-    }
-    return next < 0;
 }
 
 // A fresh database with the schema and some accounts to look up.
 bool CreateBenchDatabase(Server& server)
 {
-    server.dbName = "lsbench_" + std::to_string(getpid());
-    MYSQL* admin = Open(server, nullptr, CLIENT_MULTI_STATEMENTS);
-    if (!admin)
-        return false;
-    std::string setup = "CREATE DATABASE " + server.dbName + "; USE " + server.dbName + ";\n" +
-                        FileText(SOURCE_DIR + "/db/schema.sql") +
+    server.settings.name = "lsbench_" + std::to_string(getpid());
+    std::string setup = ReadFileText(SOURCE_DIR + "/db/schema.sql") +
                         "\nINSERT INTO accounts(Email) SELECT seq FROM seq_1_to_1000;";
-    bool ok = RunScript(admin, setup);
+    std::string error;
+    bool ok = CreateDatabase(server.settings, server.settings.name, setup, &error);
     if (!ok)
-        fprintf(stderr, "setting up %s: %s\n", server.dbName.c_str(), mysql_error(admin));
-    mysql_close(admin);
+        fprintf(stderr, "setting up %s: %s\n", server.settings.name.c_str(), error.c_str());
     return ok;
-}
-
-void DropBenchDatabase(const Server& server)
-{
-    if (MYSQL* admin = Open(server, nullptr)) {
-        RunScript(admin, "DROP DATABASE IF EXISTS " + server.dbName);
-        mysql_close(admin);
-    }
 }
 
 // The i-th statement of a workload.
@@ -152,7 +96,7 @@ double DirectRate(const Server& server, const std::vector<std::string>& statemen
 {
     std::vector<MYSQL*> handles;
     for (int i = 0; i < connections; ++i)
-        handles.push_back(Open(server, server.dbName.c_str()));
+        handles.push_back(Open(server));
     auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> threads;
     for (int c = 0; c < connections; ++c) {
@@ -183,8 +127,9 @@ double LayerRate(const Server& server, const std::vector<std::string>& statement
     fflush(stdout);
     int savedStdout = dup(1);   // the layer's connection lines are not the benchmark's output
     freopen("/dev/null", "w", stdout);
-    bool connected = db.Connect(server.host.c_str(), server.user.c_str(), server.password.c_str(),
-                                server.dbName.c_str(), server.port, connections);
+    const DatabaseSettings& settings = server.settings;
+    bool connected = db.Connect(settings.host.c_str(), settings.user.c_str(), settings.password.c_str(),
+                                settings.name.c_str(), settings.port, connections);
     auto start = std::chrono::steady_clock::now();
     std::vector<uint32_t> ids;
     for (const std::string& text : statements)
@@ -221,8 +166,9 @@ void Measure(const Server& server, int count)
                    layerRate / directRate);
             fflush(stdout);
             if (std::string(workload) == "insert") {
-                MYSQL* cleanup = Open(server, server.dbName.c_str());
-                RunScript(cleanup, "DELETE FROM items");
+                MYSQL* cleanup = Open(server);
+                std::string error;
+                RunScript(cleanup, "DELETE FROM items", &error);
                 mysql_close(cleanup);
             }
         }
@@ -234,19 +180,14 @@ void Measure(const Server& server, int count)
 int main(int argc, char** argv)
 {
     int count = argc > 1 ? atoi(argv[1]) : 20000;
-    Server server;
-    bool ready = FindServer(server) && CreateBenchDatabase(server);
+    Server server;   // a private server stops when it goes
+    bool found = FindServer(server);
+    bool ready = found && CreateBenchDatabase(server);
     if (ready)
         Measure(server, count);
     else
         fprintf(stderr, "no database server to measure against\n");
-    if (!server.dbName.empty())
-        DropBenchDatabase(server);
-    if (!server.privateDir.empty()) {
-        std::string command = "bash '" + SOURCE_DIR + "/scripts/mariadb.sh' stop " + server.privateDir + " >&2";
-        if (system(command.c_str()) != 0)
-            fprintf(stderr, "could not stop the private server in %s\n", server.privateDir.c_str());
-        rmdir(server.privateDir.c_str());
-    }
+    if (found)
+        DropDatabase(server.settings, server.settings.name);
     return ready ? 0 : 1;
 }

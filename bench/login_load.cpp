@@ -17,9 +17,10 @@
 #include "loadgen/clients.h"
 #include "loadgen/idle.h"
 #include "loadgen/protocol.h"
+#include "loadgen/process.h"
 #include "loadgen/seed.h"
-#include "loadgen/serverrun.h"
 #include "loadgen/sql.h"
+#include "serverprocess.h"
 
 using namespace loadgen;
 
@@ -98,7 +99,7 @@ bool ParseOptions(int argc, char** argv, Options* o)
 bool DigestRuleHolds()
 {
     static const char kAbc[] = "3951785eeea48f5e310fbe08fa606a55c254f19bdd5bdd53b8df8abfcfaf308a";
-    return Hex(PasswordDigest("abc")) == std::string("0x") + kAbc;
+    return SqlHex(PasswordDigest(u"abc")) == std::string("0x") + kAbc;
 }
 
 size_t FileSize(const std::string& path)
@@ -114,7 +115,7 @@ void PrintRate(const char* what, uint64_t count, double seconds, Latencies& late
 }
 
 // Runs the simulated clients and reports; the rate per second, or 0.
-double MeasureLoad(Mode mode, const Options& o, ServerRun& server, const Requests& requests,
+double MeasureLoad(Mode mode, const Options& o, ServerProcess& server, const Requests& requests,
                    const std::vector<Account>& accounts)
 {
     LoadSettings settings;
@@ -136,7 +137,7 @@ double MeasureLoad(Mode mode, const Options& o, ServerRun& server, const Request
     return r.failures ? 0.0 : r.completed / r.seconds;
 }
 
-void MeasureIdle(const Options& o, ServerRun& server)
+void MeasureIdle(const Options& o, ServerProcess& server)
 {
     auto cpuOver = [&](double seconds) {
         double before = ProcessCpuSeconds(server.Pid());
@@ -160,10 +161,10 @@ void MeasureIdle(const Options& o, ServerRun& server)
         close(fd);
 }
 
-int Run(const Options& o, DbServer& db)
+int Run(const Options& o, const DatabaseSettings& db)
 {
     std::vector<Account> accounts = MakeAccounts((uint32_t)o.clients);
-    MYSQL* seeder = SqlConnect(db, db.name);
+    MYSQL* seeder = ConnectDb(db);
     bool seeded = seeder && SeedAccounts(seeder, accounts);
     if (seeder)
         mysql_close(seeder);
@@ -180,19 +181,21 @@ int Run(const Options& o, DbServer& db)
             printf("FAILURES: %llu statement runs of the ceiling failed\n", (unsigned long long)c.failures);
     }
 
-    ServerRun server(o.source, o.server);
+    ServerProcess server(o.source, o.server);
     server.UseDatabase(db);
-    server.Set("MaxPlayers", std::to_string(o.clients + o.idle + 100));
+    server.SetConfig("MaxPlayers", std::to_string(o.clients + o.idle + 100));
     if (!o.pipes.empty())
-        server.Set("MaxPipes", o.pipes);
+        server.SetConfig("MaxPipes", o.pipes);
     if (!o.throttle.empty())
-        server.Set("ThrottleCPU", o.throttle);
-    printf("server: MaxPipes %s, ThrottleCPU %s\n", server.Get("MaxPipes").c_str(),
-           server.Get("ThrottleCPU").c_str());
-    if (!server.Start())
+        server.SetConfig("ThrottleCPU", o.throttle);
+    printf("server: MaxPipes %s, ThrottleCPU %s\n", server.ConfigValue("MaxPipes").c_str(),
+           server.ConfigValue("ThrottleCPU").c_str());
+    if (!server.Start()) {
+        fprintf(stderr, "the server did not start: %s\n", server.Failure().c_str());
         return 1;
-    Opcodes opcodes;
-    if (!opcodes.Load(server.Dir() + "/Data/LoginOpcodes.ini")) {
+    }
+    OpcodeTable opcodes(server.Dir());
+    if (!opcodes.Has("STREAM_TERMINATOR")) {
         fprintf(stderr, "no message numbers in the installation\n");
         return 1;
     }
@@ -238,9 +241,9 @@ int main(int argc, char** argv)
                 o.idle);
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    DbServer db;
+    BenchDb db;
     bool ready = o.dbEnv.empty() ? StartPrivateDb(o.source, &db) : AttachDb(o.dbEnv, o.source, &db);
-    int status = ready ? Run(o, db) : 1;
+    int status = ready ? Run(o, db.settings) : 1;
     ReleaseDb(&db);
     return status;
 }

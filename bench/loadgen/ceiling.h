@@ -22,12 +22,12 @@ inline std::string AccountSelectText(const Account& a)
 {
     return "SELECT Password, AccessLevel, AccountID, TimeAccountMarked, DurationOfMark, InterfaceDataSize, "
            "InterfaceData FROM accounts WHERE Email=" +
-           Hex(WidePadded(a.email, 130)) + " LIMIT 1";
+           SqlHex(WideBlock(Utf16(a.email), 130)) + " LIMIT 1";
 }
 
 inline std::string CompHashUpdateText(uint32_t accountId, const Bytes& computerHash)
 {
-    return "UPDATE accounts SET CompHash=" + Hex(computerHash) + " WHERE AccountID=\"" +
+    return "UPDATE accounts SET CompHash=" + SqlHex(computerHash) + " WHERE AccountID=\"" +
            std::to_string(accountId) + "\"";
 }
 
@@ -95,11 +95,11 @@ struct CeilingResult {
     Latencies latencies;
 };
 
-inline CeilingResult RunCeiling(const DbServer& db, const std::vector<Account>& accounts, double seconds)
+inline CeilingResult RunCeiling(const DatabaseSettings& db, const std::vector<Account>& accounts, double seconds)
 {
     std::vector<MYSQL*> connections;
     for (size_t i = 0; i < accounts.size(); ++i) {
-        MYSQL* connection = SqlConnect(db, db.name);
+        MYSQL* connection = ConnectDb(db);
         if (!connection)
             break;
         connections.push_back(connection);

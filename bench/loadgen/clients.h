@@ -7,9 +7,6 @@
 //                   STREAM_TERMINATOR), ACCOUNT_LOGOUT, and again;
 //   handshake mode: the handshake alone (timed until P12B_REPLY).
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,6 +21,7 @@
 #include <vector>
 
 #include "clock.h"
+#include "loopback.h"
 #include "protocol.h"
 
 namespace loadgen {
@@ -45,26 +43,6 @@ struct LoadResult {
     double seconds = 0;
     Latencies latencies;
 };
-
-// A blocking connect to 127.0.0.1:port, then non-blocking; -1 on failure.
-inline int ConnectLoopback(uint16_t port, bool nonBlocking)
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || connect(fd, (const sockaddr*)&to, sizeof to) != 0) {
-        if (fd >= 0)
-            close(fd);
-        return -1;
-    }
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (nonBlocking)
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    return fd;
-}
 
 inline bool SendAll(int fd, const Bytes& bytes)
 {
@@ -95,9 +73,11 @@ public:
         for (size_t i = 0; i < count_; ++i) {
             Conn c;
             c.account = first_ + i;
-            c.fd = ConnectLoopback(s_.port, true);
+            c.fd = ConnectTo(s_.port);
             if (c.fd < 0)
                 return false;
+            SetNoDelay(c.fd);
+            fcntl(c.fd, F_SETFL, fcntl(c.fd, F_GETFL) | O_NONBLOCK);
             epoll_event event = {};
             event.events = EPOLLIN;
             event.data.u64 = conns_.size();

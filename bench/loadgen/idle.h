@@ -10,13 +10,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "clock.h"
-#include "sql.h"
 
 namespace loadgen {
 

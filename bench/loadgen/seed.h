@@ -12,13 +12,6 @@
 
 namespace loadgen {
 
-inline Bytes ItemId(uint32_t accountId, uint32_t characterId, uint32_t slot)
-{
-    Writer w;
-    w.U32(accountId).U32(characterId).U32(0x5100 + slot);
-    return w.bytes;
-}
-
 inline std::vector<Account> MakeAccounts(uint32_t count)
 {
     std::vector<Account> accounts(count);
@@ -36,7 +29,7 @@ inline std::vector<Account> MakeAccounts(uint32_t count)
             snprintf(text, sizeof text, "Hero%05u%c", i, 'A' + c);
             ch.name = text;
             for (uint32_t slot = 0; slot < 5; ++slot) {
-                ch.armorIds[slot] = ItemId(a.id, ch.id, slot);
+                ch.armorIds[slot] = ItemId(a.id, ch.id, 0x5100 + slot);
                 ch.armorData[slot] = Bytes(200, 0);
                 for (uint32_t b = 0; b < 8; ++b)
                     ch.armorData[slot][b] = (uint8_t)(ch.id * 7 + slot * 31 + b * 3 + 1);
@@ -55,18 +48,18 @@ inline bool SeedAccounts(MYSQL* connection, const std::vector<Account>& accounts
         for (size_t i = first; i < accounts.size() && i < first + batch; ++i) {
             const Account& a = accounts[i];
             accountRows += std::string(accountRows.empty() ? "" : ",") + "(" + std::to_string(a.id) +
-                           "," + Hex(WidePadded(a.email, 130)) + "," + Hex(PasswordDigest(a.password)) +
+                           "," + SqlHex(WideBlock(Utf16(a.email), 130)) + "," + SqlHex(PasswordDigest(Utf16(a.password))) +
                            ",50)";
             for (const Character& c : a.characters) {
                 characterRows += std::string(characterRows.empty() ? "" : ",") + "(" +
                                  std::to_string(c.id) + "," + std::to_string(a.id) + "," +
-                                 Hex(WidePadded(c.name, 60)) + ",100,1,2,3,33,20";
-                for (const Bytes& id : c.armorIds)
-                    characterRows += "," + Hex(id);
+                                 SqlHex(WideBlock(Utf16(c.name), 60)) + ",100,1,2,3,33,20";
+                for (const std::string& id : c.armorIds)
+                    characterRows += "," + SqlHex(id);
                 characterRows += ",2,0,0)";
                 for (int slot = 0; slot < 5; ++slot)
-                    itemRows += std::string(itemRows.empty() ? "" : ",") + "(" + Hex(c.armorIds[slot]) + "," +
-                                Hex(c.armorData[slot]) + "," + std::to_string(slot + 1) + "," +
+                    itemRows += std::string(itemRows.empty() ? "" : ",") + "(" + SqlHex(c.armorIds[slot]) + "," +
+                                SqlHex(c.armorData[slot]) + "," + std::to_string(slot + 1) + "," +
                                 std::to_string(c.id) + ",0)";
             }
         }

@@ -48,7 +48,7 @@ bool ProcessGone(pid_t pid)
 
 PrivateMariaDb::PrivateMariaDb(const std::string& sourceDir)
 {
-    char pattern[] = "/tmp/lsabusedb.XXXXXX";
+    char pattern[] = "/tmp/lsprivatedb.XXXXXX";
     stateDir_ = mkdtemp(pattern) ? pattern : "";
     // The script's own lines go to stderr, where a failure shows them.
     std::string command = "bash '" + sourceDir + "/scripts/mariadb.sh' start '" + stateDir_ + "' '" + sourceDir +
