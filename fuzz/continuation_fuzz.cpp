@@ -71,64 +71,17 @@ private:
     size_t at_ = 0;
 };
 
-void Put16(std::vector<uint8_t>& out, uint16_t value)
-{
-    out.push_back(uint8_t(value));
-    out.push_back(uint8_t(value >> 8));
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t value)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(uint8_t(value >> shift));
-}
-
-void PutWide(std::vector<uint8_t>& out, const char* text)
-{
-    for (const char* c = text; *c; c++)
-        Put16(out, uint8_t(*c));
-}
-
 // The request as a game client sends it.
 std::vector<uint8_t> RequestMessage(Request request)
 {
-    std::vector<uint8_t> message;
     switch (request) {
-    case LOGIN:
-    case LOGIN_AGAIN:
-        Put16(message, Inbound("ACCOUNT_LOGIN"));
-        Put32(message, kRequestId);
-        message.push_back(6);   // "abc": 6 bytes of UTF-16
-        message.push_back(0);
-        PutWide(message, "abc");
-        message.resize(30, 0);
-        Put16(message, 5);
-        PutWide(message, "a@b.c");
-        break;
     case CREATE_ACCOUNT:
-        Put16(message, Inbound("CREATE_ACCOUNT"));
-        Put32(message, kRequestId);
-        Put16(message, 5);
-        PutWide(message, "new@x");
-        break;
+        return CreateAccount(Numbers(), kRequestId, u"new@x").bytes;
     case DELETE_CHARACTER:
-        Put16(message, Inbound("CHARACTER_DELETE"));
-        Put32(message, kRequestId);
-        Put16(message, 3);
-        PutWide(message, "Ann");
-        break;
+        return CharacterDelete(Numbers(), kRequestId, u"Ann").bytes;
+    default:
+        return AccountLoginMessage(Numbers(), kRequestId, u"abc", u"a@b.c").bytes;
     }
-    return message;
-}
-
-uint16_t Read16(const std::vector<uint8_t>& bytes, size_t at)
-{
-    return uint16_t(bytes[at] | (bytes[at + 1] << 8));
-}
-
-uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at)
-{
-    return uint32_t(Read16(bytes, at)) | (uint32_t(Read16(bytes, at + 2)) << 16);
 }
 
 bool IsKnownCode(uint32_t code)
@@ -150,9 +103,9 @@ bool IsKnownCode(uint32_t code)
 
 void CheckStreamTerminator(const std::vector<uint8_t>& bytes, size_t at)
 {
-    FUZZ_CHECK(Read16(bytes, at) == OutboundOpcode("STREAM_TERMINATOR"));
-    FUZZ_CHECK(Read32(bytes, at + 2) == kRequestId);
-    FUZZ_CHECK(IsKnownCode(Read32(bytes, at + 6)));
+    FUZZ_CHECK(ReadU16(bytes, at) == OutboundOpcode("STREAM_TERMINATOR"));
+    FUZZ_CHECK(ReadU32(bytes, at + 2) == kRequestId);
+    FUZZ_CHECK(IsKnownCode(ReadU32(bytes, at + 6)));
 }
 
 // The login answer from `at` to the end: characters CHARACTER_INFOs, each
@@ -162,12 +115,12 @@ void CheckLoginAnswer(const std::vector<uint8_t>& bytes, size_t at, uint32_t cha
 {
     for (uint32_t i = 0; i < characters; i++) {
         FUZZ_CHECK(bytes.size() >= at + 30);
-        FUZZ_CHECK(Read16(bytes, at) == OutboundOpcode("CHARACTER_INFO"));
-        FUZZ_CHECK(Read32(bytes, at + 2) == kRequestId);
-        uint32_t units = Read16(bytes, at + 26);
+        FUZZ_CHECK(ReadU16(bytes, at) == OutboundOpcode("CHARACTER_INFO"));
+        FUZZ_CHECK(ReadU32(bytes, at + 2) == kRequestId);
+        uint32_t units = ReadU16(bytes, at + 26);
         FUZZ_CHECK(units <= 30);
         FUZZ_CHECK(bytes.size() >= at + 92 + 2 * units);
-        FUZZ_CHECK(Read16(bytes, at + 28 + 2 * units) == 62);
+        FUZZ_CHECK(ReadU16(bytes, at + 28 + 2 * units) == 62);
         at += 92 + 2 * units;
     }
     FUZZ_CHECK(bytes.size() > at + kAnswerTailSize);
@@ -175,13 +128,13 @@ void CheckLoginAnswer(const std::vector<uint8_t>& bytes, size_t at, uint32_t cha
     size_t accountData = tail - at;
     FUZZ_CHECK(accountData <= kInterfaceDataRoom || accountData == server.defaultInterfaceSize);
     if (accountData >= 6) {
-        FUZZ_CHECK(Read16(bytes, at) == OutboundOpcode("ACCOUNT_DATA"));
-        FUZZ_CHECK(Read32(bytes, at + 2) == kRequestId);
+        FUZZ_CHECK(ReadU16(bytes, at) == OutboundOpcode("ACCOUNT_DATA"));
+        FUZZ_CHECK(ReadU32(bytes, at + 2) == kRequestId);
     }
-    FUZZ_CHECK(Read16(bytes, tail) == OutboundOpcode("ACCOUNT_FRIENDSLIST_END"));
-    FUZZ_CHECK(Read16(bytes, tail + 10) == OutboundOpcode("ACCOUNT_PERMISSIONS"));
+    FUZZ_CHECK(ReadU16(bytes, tail) == OutboundOpcode("ACCOUNT_FRIENDSLIST_END"));
+    FUZZ_CHECK(ReadU16(bytes, tail + 10) == OutboundOpcode("ACCOUNT_PERMISSIONS"));
     CheckStreamTerminator(bytes, tail + 83);
-    FUZZ_CHECK(Read32(bytes, tail + 89) == RESULT_OK);
+    FUZZ_CHECK(ReadU32(bytes, tail + 89) == RESULT_OK);
 }
 
 struct Run {
@@ -291,10 +244,7 @@ void Open(NLsocket socket, bool cipher)
     Connect(socket);
     if (!cipher)
         return;
-    std::vector<uint8_t> seed(66, 0);
-    uint16_t number = Inbound("CLIENT_SEED");
-    seed[0] = uint8_t(number);
-    seed[1] = uint8_t(number >> 8);
+    std::vector<uint8_t> seed = ClientSeed();
     Receive(socket, seed.data(), seed.size());
     server.loginNet->Poll();
 }

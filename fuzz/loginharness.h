@@ -19,11 +19,14 @@
 #include <vector>
 
 #include "database.h"
+#include "fields.h"
 #include "fuzzsupport.h"
 #include "item.h"
 #include "kelclient.h"
+#include "loginmessages.h"
 #include "netserver.h"
 #include "opcodes.h"
+#include "opcodetable.h"
 #include "server.h"
 #include "sessions.h"
 #include "sqlcheck.h"
@@ -88,13 +91,18 @@ inline void SetUp()
     SetItemDatabase(&server.database);
 }
 
-inline uint16_t Inbound(const char* name)
+// The message numbers as a client reads them from the same file, for the
+// messages the targets send.
+inline const OpcodeTable& Numbers()
 {
-    for (const auto& entry : MessageTable())
-        if (strcmp(entry.second.name, name) == 0)
-            return entry.first;
-    FUZZ_CHECK(!"message name in the table");
-    return 0;
+    static const OpcodeTable numbers(InstallDir());
+    return numbers;
+}
+
+// CLIENT_SEED with a zero seed: it turns the session's stream cipher on.
+inline std::vector<uint8_t> ClientSeed()
+{
+    return Fields().Op(Numbers(), "CLIENT_SEED").Zeros(64).bytes;
 }
 
 // A fresh login NetServer with the real callbacks and message table.

@@ -118,11 +118,8 @@ void Deliver(Run& run, size_t index, const uint8_t* bytes, size_t count)
 
 void SendClientSeed(Run& run, size_t index)
 {
-    uint8_t seed[66] = {};
-    uint16_t number = Inbound("CLIENT_SEED");
-    seed[0] = uint8_t(number);
-    seed[1] = uint8_t(number >> 8);
-    Deliver(run, index, seed, sizeof seed);
+    std::vector<uint8_t> seed = ClientSeed();
+    Deliver(run, index, seed.data(), seed.size());
     PollAndCheck(run);
     KelClient* client = Find(run.sessions[index].socket);
     FUZZ_CHECK(client != nullptr && client->cipherOn);

@@ -11,6 +11,7 @@
 
 #include "characterdelete.h"
 #include "database.h"
+#include "loginrows.h"
 #include "queuedstatements.h"
 #include "server.h"
 #include "sessions.h"
@@ -18,26 +19,11 @@
 
 namespace {
 
-// Zero-padded UTF-16LE name as the 120 hex digits of a literal.
-std::string NameHex(const std::string& name)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex = "0x";
-    for (size_t i = 0; i < kCharacterNameUnits; i++) {
-        uint8_t low = i < name.size() ? uint8_t(name[i]) : 0;
-        hex += digits[low >> 4];
-        hex += digits[low & 15];
-        hex += "00";
-    }
-    return hex;
-}
-
+// An ASCII name as stored: zero-padded UTF-16LE.
 std::vector<uint8_t> StoredName(const std::string& name)
 {
-    std::vector<uint8_t> bytes(kCharacterNameBytes, 0);
-    for (size_t i = 0; i < name.size(); i++)
-        bytes[2 * i] = uint8_t(name[i]);
-    return bytes;
+    std::string block = WideBlock(std::u16string(name.begin(), name.end()), kCharacterNameBytes);
+    return std::vector<uint8_t>(block.begin(), block.end());
 }
 
 class DeleteLookupTest : public ::testing::Test {
@@ -55,7 +41,7 @@ protected:
     void AddCharacter(uint32_t id, uint32_t account, const std::string& name)
     {
         db.Exec("INSERT INTO characters(ID, OwnerAccountID, Name) VALUES(" + std::to_string(id) + ", " +
-                std::to_string(account) + ", " + NameHex(name) + ")");
+                std::to_string(account) + ", " + SqlHex(StoredName(name)) + ")");
     }
 
     void AddItem(uint32_t serial, uint32_t ownerCid, uint32_t ownerAid)

@@ -6,19 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include "loginrows.h"
 #include "testdb.h"
 
 namespace {
 
 std::string Hex(size_t bytes, uint8_t fill)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string text = "0x";
-    for (size_t i = 0; i < bytes; ++i) {
-        text += digits[fill >> 4];
-        text += digits[fill & 15];
-    }
-    return text;
+    return SqlHex(std::string(bytes, char(fill)));
 }
 
 // Runs a statement the way the database layer sends it; the affected-row
