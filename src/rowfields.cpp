@@ -25,6 +25,24 @@ int32_t RowFields::Int(unsigned int column) const
     return Has(column) ? DecToLong(row[column]) : 0;
 }
 
+bool RowFields::U32(unsigned int column, uint32_t* value) const
+{
+    size_t length = Length(column);
+    if (length == 0)
+        return false;
+    uint64_t number = 0;
+    for (size_t i = 0; i < length; i++) {
+        char digit = row[column][i];
+        if (digit < '0' || digit > '9')
+            return false;
+        number = number * 10 + uint64_t(digit - '0');
+        if (number > UINT32_MAX)
+            return false;
+    }
+    *value = uint32_t(number);
+    return true;
+}
+
 size_t RowFields::Length(unsigned int column) const
 {
     return Has(column) ? lengths[column] : 0;

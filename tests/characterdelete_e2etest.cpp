@@ -113,6 +113,22 @@ TEST_F(CharacterDeleteTest, OwnCharacterGoesWithItsItemsOnly)
     EXPECT_EQ("2", Count("characters"));
 }
 
+TEST_F(CharacterDeleteTest, AccountIdAboveTheSignedLimitDeletesOnlyItsOwnCharacter)
+{
+    // A signed read of 3000000000 would give 2147483647.
+    AddCharacterWithId(20, AddAccountWithId(db, 2147483647, u"low@x"), u"Ann");
+    AddCharacterWithId(21, AddAccountWithId(db, 3000000000, u"high@x"), u"Ann");
+    AddOwnedItem(1, 20, 0);
+    AddOwnedItem(2, 21, 0);
+    ASSERT_TRUE(LogIn(client, 1, u"high@x"));
+    ASSERT_TRUE(client.SendRaw(DeleteRequest(2, u"Ann").bytes));
+    ExpectTerminator(client, 2, 0);
+    EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM characters WHERE ID=21", "0"));
+    EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM items WHERE OwnerCID=21", "0"));
+    EXPECT_EQ("1", Count("characters WHERE ID=20"));
+    EXPECT_EQ("1", Count("items WHERE OwnerCID=20"));
+}
+
 TEST_F(CharacterDeleteTest, AnotherAccountsCharacterIsNotFound)
 {
     AddCharacterWithId(13, otherAccount, u"Cid");
