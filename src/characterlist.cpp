@@ -33,7 +33,8 @@ static const uint32_t kSlotBytes = 5;
 static const uint8_t kUdata[4] = {0x38, 0x34, 0x31, 0x30};
 static const uint8_t kUd[7] = {0x5C, 0x5C, 0x05, 0x5C, 0x5C, 0x5C, 0x5C};
 
-// False when MissionID is not exactly an unsigned 32-bit number.
+// False when MissionID holds a value that is not exactly an unsigned 32-bit
+// number; NULL reads as 0, like every other NULL number of the row.
 static bool ReadCharacter(const RowFields& row, CharacterRecord* record)
 {
     row.CopyBytes(COL_NAME, record->name, sizeof record->name);
@@ -47,7 +48,7 @@ static bool ReadCharacter(const RowFields& row, CharacterRecord* record)
         row.CopyBytes(COL_HEAD_ARMOR + slot, record->armorIds[slot], sizeof record->armorIds[slot]);
     record->secondProfession = uint8_t(row.Int(COL_SECOND_PROFESSION));
     record->characterType = uint8_t(row.Int(COL_CHARACTER_TYPE));
-    return row.U32(COL_MISSION_ID, &record->missionId);
+    return !row.Has(COL_MISSION_ID) || row.U32(COL_MISSION_ID, &record->missionId);
 }
 
 // Queues the item query for every slot of every character, in character
