@@ -192,8 +192,8 @@ TEST_F(AccountLoginTest, AccountIdsAreReadExactly)
     db.Exec("ALTER TABLE characters MODIFY MissionID BIGINT NOT NULL DEFAULT 0");
     AddCharacter(db, CharacterRow{AddAccount(db, AccountRow{u"mission@x"}), u"Ann"});
     db.Exec("UPDATE characters SET MissionID=4294967296");
-    AddAccountWithId(db, 2147483647, u"low@x");
-    AddAccountWithId(db, 3000000000, u"high@x");
+    AddAccountWithId(db, 2147483647, AccountRow{u"low@x"});
+    AddAccountWithId(db, 3000000000, AccountRow{u"high@x"});
     db.Exec("INSERT INTO accounts (AccountID, Email) VALUES (4294967296, " + SqlBytes(WideBlock(u"wide@x", 130)) +
             "), (-5, " + SqlBytes(WideBlock(u"minus@x", 130)) + ")");
     StartServer();

@@ -116,8 +116,8 @@ TEST_F(CharacterDeleteTest, OwnCharacterGoesWithItsItemsOnly)
 TEST_F(CharacterDeleteTest, AccountIdAboveTheSignedLimitDeletesOnlyItsOwnCharacter)
 {
     // A signed read of 3000000000 would give 2147483647.
-    AddCharacterWithId(20, AddAccountWithId(db, 2147483647, u"low@x"), u"Ann");
-    AddCharacterWithId(21, AddAccountWithId(db, 3000000000, u"high@x"), u"Ann");
+    AddCharacterWithId(20, AddAccountWithId(db, 2147483647, AccountRow{u"low@x"}), u"Ann");
+    AddCharacterWithId(21, AddAccountWithId(db, 3000000000, AccountRow{u"high@x"}), u"Ann");
     AddOwnedItem(1, 20, 0);
     AddOwnedItem(2, 21, 0);
     ASSERT_TRUE(LogIn(client, 1, u"high@x"));

@@ -139,8 +139,8 @@ TEST_F(CharacterListTest, CharactersWithTheItemsTheyWear)
 TEST_F(CharacterListTest, AccountIdsOnBothSidesOfTheSignedLimitSeeOnlyTheirOwnCharacters)
 {
     // A signed read of 3000000000 would give 2147483647.
-    AddCharacter(db, CharacterRow{AddAccountWithId(db, 2147483647, u"low@x"), u"Lowan"});
-    AddCharacter(db, CharacterRow{AddAccountWithId(db, 3000000000, u"high@x"), u"Highan"});
+    AddCharacter(db, CharacterRow{AddAccountWithId(db, 2147483647, AccountRow{u"low@x"}), u"Lowan"});
+    AddCharacter(db, CharacterRow{AddAccountWithId(db, 3000000000, AccountRow{u"high@x"}), u"Highan"});
     StartServer();
     for (const auto& [email, name] : std::vector<std::pair<std::u16string, std::u16string>>{
              {u"high@x", u"Highan"}, {u"low@x", u"Lowan"}}) {

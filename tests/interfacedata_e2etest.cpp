@@ -97,8 +97,8 @@ TEST_F(InterfaceDataTest, StoredDataComesBackAtTheNextLogin)
 TEST_F(InterfaceDataTest, AccountIdAboveTheSignedLimitStoresInItsOwnRow)
 {
     // A signed read of 3000000000 would give 2147483647.
-    uint32_t low = AddAccountWithId(db, 2147483647, u"low@x");
-    uint32_t high = AddAccountWithId(db, 3000000000, u"high@x");
+    uint32_t low = AddAccountWithId(db, 2147483647, AccountRow{u"low@x"});
+    uint32_t high = AddAccountWithId(db, 3000000000, AccountRow{u"high@x"});
     ASSERT_TRUE(LogIn(client, 1, u"high@x"));
     ASSERT_TRUE(client.SendRaw(DataMessage(20, Pattern(30)).bytes));
     ExpectTerminator(client, 20, 0);

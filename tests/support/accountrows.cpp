@@ -78,9 +78,8 @@ uint32_t AddAccount(FreshDatabase& db, const AccountRow& row)
     return uint32_t(std::stoul(db.Value("SELECT LAST_INSERT_ID()").value_or("0")));
 }
 
-uint32_t AddAccountWithId(FreshDatabase& db, uint32_t accountId, const std::u16string& email)
+uint32_t AddAccountWithId(FreshDatabase& db, uint32_t accountId, AccountRow row)
 {
-    AccountRow row{email};
     row.accountId = accountId;
     return AddAccount(db, row);
 }

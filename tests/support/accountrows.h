@@ -45,8 +45,8 @@ struct AccountRow {
 
 // Inserts the account and returns its AccountID.
 uint32_t AddAccount(FreshDatabase& db, const AccountRow& row);
-// Inserts an account with a chosen AccountID and returns it.
-uint32_t AddAccountWithId(FreshDatabase& db, uint32_t accountId, const std::u16string& email);
+// Inserts the account under a chosen AccountID and returns it.
+uint32_t AddAccountWithId(FreshDatabase& db, uint32_t accountId, AccountRow row);
 
 struct CharacterRow {
     CharacterRow() = default;
