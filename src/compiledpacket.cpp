@@ -212,9 +212,9 @@ uint8_t* CompiledPacket::Read(uint32_t* pLength, uint32_t max)
 
 uint8_t* CompiledPacket::Read(uint16_t* pLength, uint32_t max)
 {
+    LS_ASSERT(pLength!=NULL);
     uint32_t full = 0;
     uint8_t* piece = Read(&full, max);
-    LS_ASSERT(pLength!=NULL);
     if (piece != nullptr)
         *pLength = (uint16_t)(full & 0xFFFF);
     return piece;

@@ -44,7 +44,7 @@ struct ClientData {
     NLsocket socket = NL_INVALID;  // the connection's handle on the login server
     uint32_t requestId = 0;        // request id of the current request, echoed by its at-once replies
     uint32_t chainRequestId = 0;   // request id of the request that started the pending chain: every
-                                   // reply of the chain echoes it, whatever later requests store above
+                                   // reply of the chain echoes it, whatever later requests put in requestId
     uint32_t accountId = 0;        // the logged-in account
     uint32_t accessLevel = 0;      // the logged-in account's access level
     uint8_t characterName[60] = {};// UTF-16LE name of the first character listed at login
