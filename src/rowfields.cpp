@@ -1,5 +1,6 @@
 #include "rowfields.h"
 
+#include <charconv>
 #include <cstring>
 
 #include "utility.h"
@@ -30,16 +31,12 @@ bool RowFields::U32(unsigned int column, uint32_t* value) const
     size_t length = Length(column);
     if (length == 0)
         return false;
-    uint64_t number = 0;
-    for (size_t i = 0; i < length; i++) {
-        char digit = row[column][i];
-        if (digit < '0' || digit > '9')
-            return false;
-        number = number * 10 + uint64_t(digit - '0');
-        if (number > UINT32_MAX)
-            return false;
-    }
-    *value = uint32_t(number);
+    // For an unsigned type from_chars takes digits only: no sign, no space.
+    uint32_t number = 0;
+    auto [end, error] = std::from_chars(row[column], row[column] + length, number);
+    if (error != std::errc() || end != row[column] + length)
+        return false;
+    *value = number;
     return true;
 }
 
