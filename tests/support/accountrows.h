@@ -19,6 +19,8 @@ class FreshDatabase;
 
 // Inserts the account and returns its AccountID.
 uint32_t AddAccount(FreshDatabase& db, const AccountRow& row);
+// Inserts the account under a chosen AccountID and returns it.
+uint32_t AddAccountWithId(FreshDatabase& db, uint32_t accountId, AccountRow row);
 
 // Inserts the character and returns its ID.
 uint32_t AddCharacter(FreshDatabase& db, const CharacterRow& row);

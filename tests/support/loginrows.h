@@ -36,6 +36,7 @@ struct AccountRow {
     explicit AccountRow(std::u16string email_, std::optional<std::string> password_ = std::nullopt,
                         int32_t accessLevel_ = 50, int32_t timeAccountMarked_ = 0, int32_t durationOfMark_ = 0);
 
+    uint32_t accountId = 0;                    // AccountID; 0: the table's next one
     std::u16string email;                      // the login name
     std::optional<std::string> password;       // Password: 32 raw bytes; none: NULL
     int32_t accessLevel = 50;
