@@ -3,8 +3,6 @@
 // Idle connections: many clients that connect and then say nothing, held
 // while the server's CPU use is measured.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "clock.h"
+#include "loopback.h"
 
 namespace loadgen {
 
@@ -55,22 +54,6 @@ private:
     std::string partial_;
 };
 
-inline int StartConnect(uint16_t port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, (const sockaddr*)&to, sizeof to) != 0 && errno != EINPROGRESS) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Opens count connections, a batch at a time so the listen queue never
 // overflows, and waits (bounded) until the server has accepted all of
 // them. Returns the descriptors; fewer on failure.
@@ -85,7 +68,7 @@ inline std::vector<int> OpenIdleConnections(uint16_t port, size_t count, AcceptC
         if (done >= count)
             break;
         while (fds.size() < count && fds.size() < done + kAhead) {
-            int fd = StartConnect(port);
+            int fd = StartConnectTo(port);
             if (fd < 0) {
                 fprintf(stderr, "connect failed after %zu connections: %s\n", fds.size(), strerror(errno));
                 return fds;

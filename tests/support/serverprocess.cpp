@@ -1,11 +1,8 @@
 #include "serverprocess.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <strings.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,23 +18,6 @@ namespace fs = std::filesystem;
 // Bounds of the waits; generous, for the sanitizer build on a busy machine.
 static const int kReadyTimeoutMs = 30000;
 static const int kExitTimeoutMs = 30000;
-
-uint16_t FreeTcpPort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
-}
 
 // The keys of a configuration file in order (comments and blank lines left out).
 static std::vector<std::pair<std::string, std::string>> ReadConfigKeys(const std::string& path)

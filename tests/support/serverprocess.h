@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "filetext.h"
+#include "loopback.h"
 #include "sqlserver.h"
 #include "testenv.h"
 
@@ -96,6 +97,3 @@ private:
 // The private MariaDB server of this test run ($LS_TEST_DB_DIR/env) with
 // its own database: for tests that only need the server to connect.
 DatabaseSettings TestServerDatabase();
-
-// A TCP port on 127.0.0.1 that was free a moment ago.
-uint16_t FreeTcpPort();
