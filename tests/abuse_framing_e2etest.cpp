@@ -148,12 +148,7 @@ TEST_F(AbuseFramingTest, EveryHandshakeMessageCutAnywhereGetsTheAnswerOfTheWhole
     }
     EXPECT_TRUE(client.ExpectNothing());
     // Each CLIENT_VERSION was handled once, with its own version.
-    std::string console = server.ConsoleText();
-    size_t lines = 0;
-    for (size_t at = console.find("Client v168496141 connected.\n"); at != std::string::npos;
-         at = console.find("Client v168496141 connected.\n", at + 1))
-        lines++;
-    EXPECT_EQ(sends, lines);
+    EXPECT_EQ(sends, CountInConsole(server, "Client v168496141 connected.\n"));
 }
 
 TEST_F(AbuseFramingTest, UpdateCheckCutAnywhereIsAnsweredOnce)

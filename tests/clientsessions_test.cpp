@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "replies.h"
 #include "server.h"
 #include "sessions.h"
+#include "waituntil.h"
 
 namespace {
 
@@ -57,13 +57,12 @@ protected:
     // Polls until the condition holds (bounded).
     bool PollUntil(const std::function<bool()>& done)
     {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
+        return WaitUntil([&] {
+            if (done())
+                return true;
             Pass();
-        }
-        return true;
+            return false;
+        }, 10000, 0);
     }
 
     // Connects and polls until the server has accepted the connection.

@@ -3,15 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "database.h"
 #include "item.h"
 #include "testdb.h"
+#include "waituntil.h"
 
 namespace {
 
@@ -62,14 +61,7 @@ protected:
     // nothing are seen through their effect on the table).
     bool PumpUntil(const std::function<bool()>& done)
     {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < deadline) {
-            database.Process();
-            if (done())
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
+        return WaitUntil([&] { database.Process(); return done(); }, 20000, 1000);
     }
 
     QUERY_RESULT* WaitForResult(uint32_t queryId)

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -13,6 +12,7 @@
 
 #include "loopback.h"
 #include "netserver.h"
+#include "waituntil.h"
 
 namespace {
 
@@ -136,14 +136,7 @@ protected:
     // Polls until the condition holds; false after ten seconds.
     bool PollUntil(const std::function<bool()>& done)
     {
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < until) {
-            server.Poll();
-            if (done())
-                return true;
-            usleep(200);
-        }
-        return false;
+        return WaitUntil([&] { server.Poll(); return done(); }, 10000, 200);
     }
 
     int Connect(int receiveBuffer = 0)

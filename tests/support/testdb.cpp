@@ -17,17 +17,14 @@ static std::string UniqueName()
 
 const TestDbServer& TestServer()
 {
-    static const TestDbServer server = [] {
-        DatabaseSettings settings = TestServerDatabase();
-        return TestDbServer{settings.host, settings.port, settings.user, settings.password};
-    }();
+    static const TestDbServer server = TestServerDatabase();
     return server;
 }
 
 MYSQL* ConnectToTestServer(const std::string& dbName)
 {
     std::string error;
-    MYSQL* connection = SqlConnect(TestServerDatabase(), dbName, true, &error);
+    MYSQL* connection = SqlConnect(TestServer(), dbName, true, &error);
     if (!connection)
         ADD_FAILURE() << "cannot connect to the test database server: " << error;
     return connection;
@@ -47,7 +44,7 @@ FreshDatabase::FreshDatabase() : name(UniqueName())
     std::string error;
     if (schema.empty())
         ADD_FAILURE() << "cannot read " << schemaPath;
-    else if (!CreateDatabase(TestServerDatabase(), name, schema, &error))
+    else if (!CreateDatabase(TestServer(), name, schema, &error))
         ADD_FAILURE() << "creating " << name << " with " << schemaPath << ": " << error;
     else
         connection = ConnectToTestServer(name);
@@ -58,7 +55,7 @@ FreshDatabase::~FreshDatabase()
     // The connection may have been killed by a test: drop through a new one.
     if (connection)
         mysql_close(connection);
-    DropDatabase(TestServerDatabase(), name);
+    DropDatabase(TestServer(), name);
 }
 
 const std::string& FreshDatabase::Name() const { return name; }
@@ -96,7 +93,7 @@ std::optional<std::string> FreshDatabase::Value(const std::string& sql)
 // of the test framework that FreshDatabase reports to.
 void ServerProcess::UseDatabase(const FreshDatabase& database)
 {
-    DatabaseSettings settings = TestServerDatabase();
+    DatabaseSettings settings = TestServer();
     settings.name = database.Name();
     UseDatabase(settings);
 }

@@ -16,11 +16,8 @@
 
 #include "sqlserver.h"
 
-struct TestDbServer {
-    std::string host;      // 127.0.0.1
-    uint16_t port;
-    std::string user, password;
-};
+// The server of the test run (its name: the database mariadb.sh made).
+using TestDbServer = DatabaseSettings;
 
 // Read once from $LS_TEST_DB_DIR/env; the test fails at once when it is missing.
 const TestDbServer& TestServer();
