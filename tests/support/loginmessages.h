@@ -4,6 +4,7 @@
 // gives, byte for byte.
 //
 //   client.SendRaw(AccountLoginMessage(client, 7, u"", u"a@b.c").bytes);
+//   // a login answer without characters (DefaultAccountData: ServerTest)
 //   Fields(DefaultAccountData(client, 7)).Raw(LoginAnswerTail(client, 7).bytes)
 
 #include <cstdint>
