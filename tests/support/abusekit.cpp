@@ -3,7 +3,11 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <thread>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +23,27 @@ long ResidentKb(pid_t pid)
         if (line.rfind("VmRSS:", 0) == 0)
             return std::stol(line.substr(6));
     return -1;
+}
+
+double CpuSeconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // The fields after the command name, which is in parentheses and may
+    // hold spaces: state is the first, utime and stime the 12th and 13th.
+    size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(close + 1));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 1; i <= 13 && fields >> field; i++) {
+        if (i == 12)
+            utime = std::stoull(field);
+        if (i == 13)
+            stime = std::stoull(field);
+    }
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
 bool SendSplit(TestClient& client, const std::vector<uint8_t>& bytes, size_t offset)
@@ -39,6 +64,15 @@ bool SendByteByByte(TestClient& client, const std::vector<uint8_t>& bytes)
         std::this_thread::sleep_for(std::chrono::microseconds(300));
     }
     return true;
+}
+
+size_t CountInConsole(const ServerProcess& server, const std::string& text)
+{
+    std::string console = server.ConsoleText();
+    size_t count = 0;
+    for (size_t at = console.find(text); at != std::string::npos; at = console.find(text, at + 1))
+        count++;
+    return count;
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)

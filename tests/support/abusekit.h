@@ -12,12 +12,17 @@
 
 #include <mysql.h>
 
+#include "serverprocess.h"
 #include "testclient.h"
 
 namespace abuse {
 
 // Resident set size of a process in KiB (VmRSS of /proc/<pid>/status), or -1.
 long ResidentKb(pid_t pid);
+
+// CPU time a process has used so far, user and system, in seconds (of
+// /proc/<pid>/stat), or -1.
+double CpuSeconds(pid_t pid);
 
 // Sends bytes in two writes cut at offset, with a short pause between them
 // so that the server mostly reads the two parts apart (the test's outcome
@@ -26,6 +31,9 @@ bool SendSplit(TestClient& client, const std::vector<uint8_t>& bytes, size_t off
 
 // Sends bytes one at a time, pausing between them.
 bool SendByteByByte(TestClient& client, const std::vector<uint8_t>& bytes);
+
+// How often text stands in the server's console.
+size_t CountInConsole(const ServerProcess& server, const std::string& text);
 
 // Polls condition every few milliseconds until it holds or timeoutMs pass.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 20000);

@@ -2,14 +2,18 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-int ConnectTo(uint16_t port, int receiveBuffer)
+int ConnectTo(uint16_t port, bool narrow)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (receiveBuffer > 0)
+    if (narrow) {
+        int receiveBuffer = 4096, segment = 536;
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+    }
     sockaddr_in to = {};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <strings.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -188,6 +189,14 @@ bool ServerProcess::Spawn()
         dup2(input, 0);
         dup2(output, 1);
         dup2(output, 2);
+        close(input);
+        close(output);
+        if (descriptorLimit_ > 0) {
+            rlimit files = {};
+            getrlimit(RLIMIT_NOFILE, &files);
+            files.rlim_cur = rlim_t(descriptorLimit_);
+            setrlimit(RLIMIT_NOFILE, &files);
+        }
         execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }

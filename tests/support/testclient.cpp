@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "loopback.h"
+
 Fields& Fields::U8(uint8_t value)
 {
     bytes.push_back(value);
@@ -95,18 +97,12 @@ TestClient::~TestClient()
     Close();
 }
 
-bool TestClient::Connect(uint16_t port)
+bool TestClient::Connect(uint16_t port, bool narrow)
 {
     Close();
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        Close();
+    fd_ = ConnectTo(port, narrow);
+    if (fd_ < 0)
         return false;
-    }
     int on = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return true;
@@ -188,14 +184,14 @@ bool TestClient::WaitClosed(int timeoutMs)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (fd_ >= 0) {
-        if (!WaitReadable(fd_, deadline))
-            return false;
-        uint8_t buffer[4096];
-        ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        // Closed or reset by the peer, whether or not its bytes were read.
+        pollfd p = {fd_, POLLRDHUP, 0};
+        int ready = poll(&p, 1, int(std::max<int64_t>(0, left.count())));
+        if (ready > 0)
             return true;
+        if (ready == 0 || errno != EINTR)
+            return false;
     }
     return false;
 }
