@@ -45,6 +45,7 @@ int32_t HandleCreateAccount(PacketReader* reader, KelClient* client)
         return 0;
 
     data->requestId = requestId;
+    data->chainRequestId = requestId;
     uint8_t email[kEmailBlockSize];
     memset(email, 0, sizeof email);
     reader->ReadBytes(email, 2 * units);
@@ -66,11 +67,11 @@ int32_t OnCreateAccountEmailChecked(QUERY_RESULT* result, ClientData* data)
 {
     if (!result->result || !data->email) {
         server.log.Write("Failed to validate email!\n");
-        SendStreamTerminator(RESULT_REQUEST_FAILED, data->requestId, data->socket);
+        SendStreamTerminator(RESULT_REQUEST_FAILED, data->chainRequestId, data->socket);
         return -1;
     }
     if (mysql_num_rows(result->result) > 0) {
-        SendStreamTerminator(RESULT_EMAIL_TAKEN, data->requestId, data->socket);
+        SendStreamTerminator(RESULT_EMAIL_TAKEN, data->chainRequestId, data->socket);
         return 0;
     }
     // The affected-row count must come back to tell whether the row was added.
@@ -88,11 +89,11 @@ int32_t OnCreateAccountInserted(QUERY_RESULT* result, ClientData* data)
     // hits the unique key): no account was added either.
     if (result->affectedRows < 1) {
         server.log.Write("Could not verify account!\n");
-        SendStreamTerminator(RESULT_REQUEST_FAILED, data->requestId, data->socket);
+        SendStreamTerminator(RESULT_REQUEST_FAILED, data->chainRequestId, data->socket);
         return -1;
     }
     if (KelClient* client = FindSessionClient(data))
-        WriteStreamSuccess(client, data->requestId);
+        WriteStreamSuccess(client, data->chainRequestId);
     delete[] data->email;
     data->email = nullptr;
     return 0;

@@ -76,6 +76,7 @@ int32_t HandleAccountLogin(PacketReader* reader, KelClient* client)
         return 0;
 
     data->requestId = requestId;
+    data->chainRequestId = requestId;
     LoginData* login = new LoginData;
     uint32_t passwordLength = reader->ReadU8();
     HashLoginPassword(message + kPasswordAt, passwordLength, login->passwordHash);
@@ -188,7 +189,7 @@ static uint32_t QueueCharacterList(uint32_t accountId)
 
 static int32_t Refuse(ClientData* data, uint32_t code)
 {
-    SendStreamTerminator(code, data->requestId, data->socket);
+    SendStreamTerminator(code, data->chainRequestId, data->socket);
     return -1;
 }
 
@@ -202,8 +203,10 @@ int32_t OnAccountLoginResult(QUERY_RESULT* result, ClientData* data)
     RowFields row;
     if (!row.Fetch(result->result))
         return Refuse(data, RESULT_NO_SUCH_ACCOUNT);
-    uint32_t accountId = uint32_t(row.Int(COL_ACCOUNT_ID));
-    if (accountId == 0)
+    // An id that is not exactly an unsigned 32-bit number would name
+    // another account: the login is refused before anything changes.
+    uint32_t accountId = 0;
+    if (!row.U32(COL_ACCOUNT_ID, &accountId) || accountId == 0)
         return Refuse(data, RESULT_DATABASE_ERROR);
     if (!PasswordAccepted(row, login))
         return Refuse(data, RESULT_WRONG_PASSWORD);

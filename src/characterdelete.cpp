@@ -90,6 +90,7 @@ int32_t HandleCharacterDelete(PacketReader* reader, KelClient* client)
         return WholeBuffer(reader);
     }
 
+    session->chainRequestId = session->requestId;
     CharacterDeleteData* data = new CharacterDeleteData();
     data->nameLength = reader->ReadU16();
     reader->ReadBytes(data->name, 2 * uint32_t(data->nameLength));
@@ -102,31 +103,13 @@ int32_t HandleCharacterDelete(PacketReader* reader, KelClient* client)
     return WholeBuffer(reader);
 }
 
-// The character id of a lookup row: the decimal digits of its first column,
-// taken within the length the row gives. False for NULL, no digits or a value
-// beyond 32 bits.
-static bool ParseCharacterId(const char* text, size_t length, uint32_t* id)
-{
-    if (!text || length == 0)
-        return false;
-    uint64_t value = 0;
-    size_t i = 0;
-    for (; i < length && text[i] >= '0' && text[i] <= '9'; i++) {
-        value = value * 10 + uint64_t(text[i] - '0');
-        if (value > UINT32_MAX)
-            return false;
-    }
-    *id = uint32_t(value);
-    return i > 0;
-}
-
 // A refusal goes only to this session's own connection, never to another
 // client that may have been given the same socket since.
 static void SendFailure(ClientData* session, uint32_t code)
 {
     KelClient* connection = FindSessionClient(session);
     if (connection)
-        SendStreamTerminator(code, session->requestId, connection->socket);
+        SendStreamTerminator(code, session->chainRequestId, connection->socket);
 }
 
 int32_t OnCharacterDeleteLookup(QUERY_RESULT* result, ClientData* client)
@@ -137,7 +120,7 @@ int32_t OnCharacterDeleteLookup(QUERY_RESULT* result, ClientData* client)
     }
     RowFields row;
     uint32_t characterId = 0;
-    if (!row.Fetch(result->result) || !ParseCharacterId(row.Bytes(0), row.Length(0), &characterId)) {
+    if (!row.Fetch(result->result) || !row.U32(0, &characterId)) {
         SendFailure(client, RESULT_REQUEST_FAILED);
         return -2;
     }
@@ -151,6 +134,6 @@ int32_t OnCharacterDeleteLookup(QUERY_RESULT* result, ClientData* client)
 
     KelClient* connection = FindSessionClient(client);
     if (connection)
-        WriteStreamSuccess(connection, client->requestId);
+        WriteStreamSuccess(connection, client->chainRequestId);
     return 0;
 }

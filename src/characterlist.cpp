@@ -33,7 +33,9 @@ static const uint32_t kSlotBytes = 5;
 static const uint8_t kUdata[4] = {0x38, 0x34, 0x31, 0x30};
 static const uint8_t kUd[7] = {0x5C, 0x5C, 0x05, 0x5C, 0x5C, 0x5C, 0x5C};
 
-static void ReadCharacter(const RowFields& row, CharacterRecord* record)
+// False when MissionID holds a value that is not exactly an unsigned 32-bit
+// number; NULL reads as 0, like every other NULL number of the row.
+static bool ReadCharacter(const RowFields& row, CharacterRecord* record)
 {
     row.CopyBytes(COL_NAME, record->name, sizeof record->name);
     record->location = uint16_t(row.Int(COL_LOCATION));
@@ -46,7 +48,7 @@ static void ReadCharacter(const RowFields& row, CharacterRecord* record)
         row.CopyBytes(COL_HEAD_ARMOR + slot, record->armorIds[slot], sizeof record->armorIds[slot]);
     record->secondProfession = uint8_t(row.Int(COL_SECOND_PROFESSION));
     record->characterType = uint8_t(row.Int(COL_CHARACTER_TYPE));
-    record->missionId = uint32_t(row.Int(COL_MISSION_ID));
+    return !row.Has(COL_MISSION_ID) || row.U32(COL_MISSION_ID, &record->missionId);
 }
 
 // Queues the item query for every slot of every character, in character
@@ -60,13 +62,17 @@ static uint32_t LoadWornItems(const LoginData* login)
     return LoadItemsById(ids, count);
 }
 
+static int32_t FailLogin(ClientData* data)
+{
+    SendStreamTerminator(RESULT_DATABASE_ERROR, data->chainRequestId, data->socket);
+    return -1;
+}
+
 int32_t OnCharactersLoaded(QUERY_RESULT* result, ClientData* data)
 {
     LoginData* login = static_cast<LoginData*>(data->callbackData);
-    if (!result->result || !login) {
-        SendStreamTerminator(RESULT_DATABASE_ERROR, data->requestId, data->socket);
-        return -1;
-    }
+    if (!result->result || !login)
+        return FailLogin(data);
     uint32_t count = uint32_t(mysql_num_rows(result->result));
     if (count == 0)
         return OnCharacterItemsLoaded(nullptr, data);
@@ -74,8 +80,10 @@ int32_t OnCharactersLoaded(QUERY_RESULT* result, ClientData* data)
     login->characters.reset(new CharacterRecord[count]);
     uint32_t filled = 0;
     RowFields row;
-    while (filled < count && row.Fetch(result->result))
-        ReadCharacter(row, &login->characters[filled++]);
+    while (filled < count && row.Fetch(result->result)) {
+        if (!ReadCharacter(row, &login->characters[filled++]))
+            return FailLogin(data);
+    }
     login->characterCount = filled;
     if (filled == 0)
         return OnCharacterItemsLoaded(nullptr, data);
@@ -155,17 +163,18 @@ void WriteAccountData(KelClient* client, uint32_t requestId, uint8_t* data, uint
 static void WriteLoginAnswer(KelClient* client, ClientData* data, LoginData* login, const Item* items,
                              uint32_t itemCount)
 {
+    uint32_t requestId = data->chainRequestId;
     for (uint32_t i = 0; i < login->characterCount; i++)
-        WriteCharacterInfo(client, data->requestId, login->characters[i], items, itemCount);
+        WriteCharacterInfo(client, requestId, login->characters[i], items, itemCount);
     if (login->interfaceDataSize > 0)
-        WriteAccountData(client, data->requestId, login->interfaceData, uint32_t(login->interfaceDataSize));
+        WriteAccountData(client, requestId, login->interfaceData, uint32_t(login->interfaceDataSize));
     else
-        WriteAccountData(client, data->requestId, server.defaultInterface, server.defaultInterfaceSize);
+        WriteAccountData(client, requestId, server.defaultInterface, server.defaultInterfaceSize);
     client->Write16(OutboundOpcode("ACCOUNT_FRIENDSLIST_END"));
-    client->Write32(data->requestId);
+    client->Write32(requestId);
     client->Write32(1);
     SendAccountPermissions(client, data);
-    WriteStreamSuccess(client, data->requestId);
+    WriteStreamSuccess(client, requestId);
 }
 
 int32_t OnCharacterItemsLoaded(QUERY_RESULT* result, ClientData* data)
@@ -173,8 +182,7 @@ int32_t OnCharacterItemsLoaded(QUERY_RESULT* result, ClientData* data)
     LoginData* login = static_cast<LoginData*>(data->callbackData);
     if ((result && !result->result) || !login) {
         server.log.Write("[!] Getting items for account characters failed!\n");
-        SendStreamTerminator(RESULT_DATABASE_ERROR, data->requestId, data->socket);
-        return -1;
+        return FailLogin(data);
     }
     uint32_t itemCount = 0;
     Item* items = result ? ItemsFromResult(result->result, &itemCount) : nullptr;

@@ -1,9 +1,10 @@
 #include "compiledpacket.h"
 
-#include <cassert>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+#include "utility.h"
 
 CompiledPacket::CompiledPacket(bool pOwnsBuffer)
     : mpBuffer(nullptr), length(0), ownsBuffer(pOwnsBuffer), locked(false), readPos(nullptr),
@@ -122,17 +123,17 @@ int32_t CompiledPacket::AppendRaw(const void* pString, uint32_t count)
 {
     if (locked)
         return -1;
-    assert(pString!=NULL);
+    LS_ASSERT(pString!=NULL);
     if (length == 0) {
         delete[] mpBuffer;   // a buffer drained by Read
         mpBuffer = new uint8_t[count];
-        assert(mpBuffer!=NULL);
+        LS_ASSERT(mpBuffer!=NULL);
         if (count > 0)
             memcpy(mpBuffer, pString, count);
         length = count;
     } else {
         uint8_t* pTemp_buffer = new uint8_t[length + count];
-        assert(pTemp_buffer!=NULL);
+        LS_ASSERT(pTemp_buffer!=NULL);
         memcpy(pTemp_buffer, readPos, length);
         if (count > 0)
             memcpy(pTemp_buffer + length, pString, count);
@@ -166,7 +167,7 @@ uint8_t* CompiledPacket::GetBuffer(uint32_t* pLength)
     Flush();
     if (locked)
         return nullptr;
-    assert(pLength!=NULL);
+    LS_ASSERT(pLength!=NULL);
     Compact();   // after a partial Read, hand out the unread bytes from an allocation's start
     *pLength = length;
     return mpBuffer;
@@ -176,8 +177,10 @@ uint8_t* CompiledPacket::GetBuffer(uint16_t* pLength)
 {
     uint32_t full = 0;
     uint8_t* buffer = GetBuffer(&full);
-    if (buffer != nullptr || !locked)
-        *pLength = (uint16_t)(full & 0xFFFF);
+    if (locked)
+        return nullptr;
+    LS_ASSERT(pLength!=NULL);
+    *pLength = (uint16_t)(full & 0xFFFF);
     return buffer;
 }
 
@@ -196,7 +199,7 @@ PacketBuffer CompiledPacket::GetPacket()
 uint8_t* CompiledPacket::Read(uint32_t* pLength, uint32_t max)
 {
     Flush();
-    assert(pLength!=NULL);
+    LS_ASSERT(pLength!=NULL);
     if (length == 0)
         return nullptr;
     uint32_t count = max < length ? max : length;
@@ -209,6 +212,7 @@ uint8_t* CompiledPacket::Read(uint32_t* pLength, uint32_t max)
 
 uint8_t* CompiledPacket::Read(uint16_t* pLength, uint32_t max)
 {
+    LS_ASSERT(pLength!=NULL);
     uint32_t full = 0;
     uint8_t* piece = Read(&full, max);
     if (piece != nullptr)

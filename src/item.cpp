@@ -43,7 +43,7 @@ void Item::SetLocationByte(uint8_t value)
 
 bool Item::SetName(const char* pName)
 {
-    LS_ASSERT(pName != NULL);
+    LS_ASSERT(pName!=NULL);
     // A longer text is cut so the name never runs into the name flag behind it.
     size_t length = strnlen(pName, ItemNameSize - 1);
     std::memcpy(data + ItemNameOffset, pName, length);

@@ -55,7 +55,7 @@ size_t NameLength(const uint8_t* pData)
 
 uint32_t Item::WriteData(uint8_t* pDest) const
 {
-    LS_ASSERT(pDest != NULL);
+    LS_ASSERT(pDest!=NULL);
     size_t nameLength = WideNameLength(data);
     size_t valueCount = ValueCount(data);
     uint8_t* p = pDest;
@@ -71,7 +71,7 @@ uint32_t Item::WriteData(uint8_t* pDest) const
 
 uint32_t Item::WriteName(uint8_t* pDestBuffer) const
 {
-    LS_ASSERT(pDestBuffer != NULL);
+    LS_ASSERT(pDestBuffer!=NULL);
     size_t length = NameLength(data);
     uint8_t* p = pDestBuffer;
     p = Put16(p, static_cast<uint16_t>(length));
@@ -85,8 +85,8 @@ uint32_t Item::Serialize(uint16_t dataTag, uint16_t locationTag, uint16_t nameTa
                          const uint16_t* pLocationTail, const uint16_t* pLocationHead,
                          uint8_t* pDest)
 {
-    LS_ASSERT(pValue != NULL);
-    LS_ASSERT(pDest != NULL);
+    LS_ASSERT(pValue!=NULL);
+    LS_ASSERT(pDest!=NULL);
     uint32_t value = *pValue;
     ownerCid = value;
 

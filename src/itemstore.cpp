@@ -112,7 +112,7 @@ Item* ItemsFromResult(MYSQL_RES* pResult, uint32_t* pNumItems)
 {
     if (pResult == nullptr)
         return nullptr;
-    LS_ASSERT(pNumItems != NULL);
+    LS_ASSERT(pNumItems!=NULL);
     // A set without the three item columns holds no items this store can read.
     uint32_t count = mysql_num_fields(pResult) < 3 ? 0 : static_cast<uint32_t>(mysql_num_rows(pResult));
     *pNumItems = count;

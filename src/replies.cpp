@@ -40,7 +40,7 @@ void SendAccountPermissions(KelClient* client, ClientData* data)
 {
     static const uint8_t tail[6] = {0x04, 0x00, 0x01, 0x00, 0x06, 0x00};
     client->Write16(OutboundOpcode("ACCOUNT_PERMISSIONS"));
-    client->Write32(data->requestId);
+    client->Write32(data->chainRequestId);
     client->WriteRepeat(0, 4);
     client->Write32(4);
     client->Write8(uint8_t(data->permission1));

@@ -30,8 +30,8 @@ void SendStreamTerminator(uint32_t resultCode, uint32_t requestId, NLsocket sock
 // Appends STREAM_TERMINATOR with code 0: the success closing of a request.
 void WriteStreamSuccess(KelClient* client, uint32_t requestId);
 
-// Appends the 73 bytes of ACCOUNT_PERMISSIONS for the record's request id
-// and permissions.
+// Appends the 73 bytes of ACCOUNT_PERMISSIONS for the record's permissions,
+// with the request id of the login chain it belongs to.
 void SendAccountPermissions(KelClient* client, ClientData* data);
 
 // Appends LS_SEND_RESPONSE (request id, 1).

@@ -1,5 +1,6 @@
 #include "rowfields.h"
 
+#include <charconv>
 #include <cstring>
 
 #include "utility.h"
@@ -23,6 +24,20 @@ int32_t RowFields::Int(unsigned int column) const
 {
     // Values of the text protocol end in a zero byte.
     return Has(column) ? DecToLong(row[column]) : 0;
+}
+
+bool RowFields::U32(unsigned int column, uint32_t* value) const
+{
+    size_t length = Length(column);
+    if (length == 0)
+        return false;
+    // For an unsigned type from_chars takes digits only: no sign, no space.
+    uint32_t number = 0;
+    auto [end, error] = std::from_chars(row[column], row[column] + length, number);
+    if (error != std::errc() || end != row[column] + length)
+        return false;
+    *value = number;
+    return true;
 }
 
 size_t RowFields::Length(unsigned int column) const

@@ -22,6 +22,10 @@ struct RowFields {
     bool Has(unsigned int column) const;
     // A decimal column as atoi reads it (saturating); 0 when NULL or missing.
     int32_t Int(unsigned int column) const;
+    // An unsigned 32-bit column read exactly: decimal digits only (no sign,
+    // no space), at most 4294967295. False for any other value, NULL and a
+    // missing column included; *value is then left alone.
+    bool U32(unsigned int column, uint32_t* value) const;
     // The value's bytes: 0 when NULL or missing.
     size_t Length(unsigned int column) const;
     // Copies at most room bytes of the value into destination and zeroes

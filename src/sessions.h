@@ -10,7 +10,9 @@
 //
 // A database request in flight is installed with SetPendingQuery and its
 // working data with SetCallbackData; both release whatever they replace, so
-// a chain that is abandoned leaks nothing.
+// a chain that is abandoned leaks nothing. The handler that starts a chain
+// sets chainRequestId; a request answered at once in the meantime changes
+// requestId only, so each answer carries the id of its own request.
 
 #include <cstdint>
 #include <unordered_map>
@@ -40,7 +42,9 @@ struct ClientData {
 
     uint16_t id = 0;               // client id: the record's key, equal to its KelClient's id
     NLsocket socket = NL_INVALID;  // the connection's handle on the login server
-    uint32_t requestId = 0;        // request id of the current request, echoed by replies
+    uint32_t requestId = 0;        // request id of the current request, echoed by its at-once replies
+    uint32_t chainRequestId = 0;   // request id of the request that started the pending chain: every
+                                   // reply of the chain echoes it, whatever later requests put in requestId
     uint32_t accountId = 0;        // the logged-in account
     uint32_t accessLevel = 0;      // the logged-in account's access level
     uint8_t characterName[60] = {};// UTF-16LE name of the first character listed at login

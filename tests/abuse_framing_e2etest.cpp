@@ -30,6 +30,16 @@ const std::u16string kOtherEmail = u"other@x";
 const int kSlowClients = 6;
 std::u16string SlowEmail(int i) { return u"slow" + std::u16string(1, char16_t(u'0' + i)) + u"@x"; }
 
+// Counts the lines of the server's console that hold text.
+size_t CountInConsole(const ServerProcess& server, const std::string& text)
+{
+    std::string console = server.ConsoleText();
+    size_t count = 0;
+    for (size_t at = console.find(text); at != std::string::npos; at = console.find(text, at + 1))
+        count++;
+    return count;
+}
+
 class AbuseFramingTest : public FreshDatabaseServerTest {
 protected:
     void SetUp() override
@@ -65,6 +75,26 @@ protected:
     {
         ASSERT_TRUE(who.SendRaw(Probe(who, requestId).bytes));
         ExpectReply(who, ProbeAnswer(who, requestId), "probe");
+    }
+
+    // Holds the login tables locked from a connection of its own (null when
+    // it cannot): a request that reads them stays pending until UNLOCK TABLES.
+    MYSQL* LockTables()
+    {
+        MYSQL* lock = ConnectToTestServer(db.Name());
+        if (lock)
+            ExecSql(lock, "LOCK TABLES accounts WRITE, characters WRITE");
+        return lock;
+    }
+
+    // Sends a request of the client and returns once the server has handled
+    // it (its dispatch trace is on the console).
+    void SendHandled(const std::vector<uint8_t>& request, const std::string& name)
+    {
+        const std::string trace = "Login Server Pck: " + name + "\n";
+        size_t before = CountInConsole(server, trace);
+        ASSERT_TRUE(client.SendRaw(request));
+        ASSERT_TRUE(WaitUntil([&] { return CountInConsole(server, trace) == before + 1; }));
     }
 
     std::vector<uint8_t> GoodLoginAnswer(TestClient& who, uint32_t requestId)
@@ -370,19 +400,50 @@ TEST_F(AbuseFramingTest, RequestsInTheWrongState)
     // A second login while the first still waits for the database: the
     // table is held locked, so the first one is surely pending. Only the
     // second is answered, whole and exact.
-    MYSQL* lock = ConnectToTestServer(db.Name());
+    MYSQL* lock = LockTables();
     ASSERT_NE(nullptr, lock);
-    ExecSql(lock, "LOCK TABLES accounts WRITE");
-    const std::string trace = "Account Name: good@x";
-    size_t before = CountInConsole(server, trace);
-    ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, 75, u"", kEmail).bytes));
-    ASSERT_TRUE(WaitUntil([&] { return CountInConsole(server, trace) == before + 1; }));
-    ASSERT_TRUE(client.SendRaw(AccountLoginMessage(client, 76, u"", kEmail).bytes));
-    ASSERT_TRUE(WaitUntil([&] { return CountInConsole(server, trace) == before + 2; }));
+    SendHandled(AccountLoginMessage(client, 75, u"", kEmail).bytes, "ACCOUNT_LOGIN");
+    SendHandled(AccountLoginMessage(client, 76, u"", kEmail).bytes, "ACCOUNT_LOGIN");
     ExecSql(lock, "UNLOCK TABLES");
     mysql_close(lock);
     ExpectReply(client, GoodLoginAnswer(client, 76), "second login");
     ExpectStillServed(client, 77);
+    EXPECT_TRUE(client.ExpectNothing());
+}
+
+TEST_F(AbuseFramingTest, RequestsRefusedAtOnceLeaveAPendingAnswerItsOwnRequestId)
+{
+    GoodLogin(client, 80);   // a deletion is looked at only when logged in
+    const Exchange pending[] = {
+        {"ACCOUNT_LOGIN", AccountLoginMessage(client, 81, u"", kEmail).bytes, GoodLoginAnswer(client, 81)},
+        {"CREATE_ACCOUNT", CreateAccount(client, 82, kOtherEmail).bytes, StreamTerminator(client, 82, 105).bytes},
+        {"CHARACTER_DELETE", CharacterDelete(client, 83, u"Nobody").bytes, StreamTerminator(client, 83, 46).bytes},
+    };
+    const std::u16string overlong(66, u'k');
+    uint32_t refusedId = 90;
+    for (const Exchange& chain : pending) {
+        // The tables are held locked: the chain surely waits while requests
+        // that need no database are refused.
+        MYSQL* lock = LockTables();
+        ASSERT_NE(nullptr, lock);
+        SendHandled(chain.request, chain.name);
+        const Exchange refused[] = {
+            {"overlong login e-mail", AccountLoginMessage(client, refusedId, u"", overlong).bytes,
+             StreamTerminator(client, refusedId, 21).bytes},
+            {"overlong new e-mail", CreateAccount(client, refusedId + 1, overlong).bytes,
+             StreamTerminator(client, refusedId + 1, 46).bytes},
+            {"overlong name", CharacterDelete(client, refusedId + 2, overlong.substr(0, 31)).bytes,
+             StreamTerminator(client, refusedId + 2, 46).bytes},
+        };
+        for (const Exchange& refusal : refused) {
+            ASSERT_TRUE(client.SendRaw(refusal.request));
+            ExpectReply(client, refusal.answer, refusal.name + " while " + chain.name + " waits");
+        }
+        refusedId += 3;
+        ExecSql(lock, "UNLOCK TABLES");
+        mysql_close(lock);
+        ExpectReply(client, chain.answer, chain.name);
+    }
     EXPECT_TRUE(client.ExpectNothing());
 }
 

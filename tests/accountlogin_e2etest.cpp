@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "accountrows.h"
+#include "dbpoll.h"
 #include "loginsequence.h"
 #include "serverfixture.h"
 #include "testclient.h"
@@ -182,6 +183,31 @@ TEST_F(AccountLoginTest, DatabaseFailuresAndZeroAccountId)
     db.Exec("ALTER TABLE accounts CHANGE Email EmailKey BINARY(130) NOT NULL");
     ExpectRefused(client, 3, u"fine@x", 56);
     EXPECT_NE(std::string::npos, server.LogText().find("Failed to validate login.\n"));
+}
+
+TEST_F(AccountLoginTest, AccountIdsAreReadExactly)
+{
+    // Wider columns than the schema's let ids beyond 32 bits and signs in;
+    // a signed read would take each of them for account 2147483647.
+    db.Exec("ALTER TABLE accounts MODIFY AccountID BIGINT NOT NULL AUTO_INCREMENT");
+    db.Exec("ALTER TABLE characters MODIFY MissionID BIGINT NOT NULL DEFAULT 0");
+    AddCharacter(db, CharacterRow{AddAccount(db, AccountRow{u"mission@x"}), u"Ann"});
+    db.Exec("UPDATE characters SET MissionID=4294967296");
+    AddAccountWithId(db, 2147483647, AccountRow{u"low@x"});
+    AddAccountWithId(db, 3000000000, AccountRow{u"high@x"});
+    db.Exec("INSERT INTO accounts (AccountID, Email) VALUES (4294967296, " + SqlBytes(WideBlock(u"wide@x", 130)) +
+            "), (-5, " + SqlBytes(WideBlock(u"minus@x", 130)) + ")");
+    StartServer();
+
+    ExpectRefused(client, 1, u"wide@x", 56);
+    ExpectRefused(client, 2, u"minus@x", 56);
+    ExpectRefused(client, 3, u"mission@x", 56);
+
+    // Each id names its own row: the computer hash lands in the right one.
+    ASSERT_TRUE(LogIn(client, 4, u"high@x"));
+    EXPECT_TRUE(
+        WaitForValue(db, "SELECT CompHash FROM accounts WHERE AccountID=3000000000", std::string(32, '\0')));
+    EXPECT_EQ("NULL", Column("CompHash", 2147483647));
 }
 
 TEST_F(AccountLoginTest, UnexpectedColumnValuesNeverCrash)

@@ -49,6 +49,17 @@ protected:
         return Fields().Op(client, "CHARACTER_DELETE").U32(requestId).Wide(name);
     }
 
+    // Deletes a character of the logged-in account: code 0, then the
+    // character's row and its own items are gone.
+    void DeleteAndAwait(uint32_t requestId, const std::u16string& name, uint32_t characterId)
+    {
+        ASSERT_TRUE(client.SendRaw(DeleteRequest(requestId, name).bytes));
+        ExpectTerminator(client, requestId, 0);
+        std::string id = std::to_string(characterId);
+        EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM characters WHERE ID=" + id, "0"));
+        EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM items WHERE OwnerCID=" + id, "0"));
+    }
+
     std::string Count(const std::string& where)
     {
         return db.Value("SELECT COUNT(*) FROM " + where).value_or("?");
@@ -99,10 +110,7 @@ TEST_F(CharacterDeleteTest, OwnCharacterGoesWithItsItemsOnly)
     AddOwnedItem(6, 2, account);
     LogInAccount();
 
-    ASSERT_TRUE(client.SendRaw(DeleteRequest(4, u"Ann").bytes));
-    ExpectTerminator(client, 4, 0);
-    EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM characters WHERE ID=12", "0"));
-    EXPECT_TRUE(WaitForValue(db, "SELECT COUNT(*) FROM items WHERE OwnerCID=12", "0"));
+    DeleteAndAwait(4, u"Ann", 12);
     EXPECT_EQ("2", Count("characters WHERE ID IN (13, 14)"));
     EXPECT_EQ("4", Count("items"));
     EXPECT_NE(std::string::npos, server.ConsoleText().find("Deleting: Ann\n"));
@@ -111,6 +119,19 @@ TEST_F(CharacterDeleteTest, OwnCharacterGoesWithItsItemsOnly)
     ASSERT_TRUE(client.SendRaw(DeleteRequest(5, u"Ann").bytes));
     ExpectTerminator(client, 5, 46);
     EXPECT_EQ("2", Count("characters"));
+}
+
+TEST_F(CharacterDeleteTest, AccountIdAboveTheSignedLimitDeletesOnlyItsOwnCharacter)
+{
+    // A signed read of 3000000000 would give 2147483647.
+    AddCharacterWithId(20, AddAccountWithId(db, 2147483647, AccountRow{u"low@x"}), u"Ann");
+    AddCharacterWithId(21, AddAccountWithId(db, 3000000000, AccountRow{u"high@x"}), u"Ann");
+    AddOwnedItem(1, 20, 0);
+    AddOwnedItem(2, 21, 0);
+    ASSERT_TRUE(LogIn(client, 1, u"high@x"));
+    DeleteAndAwait(2, u"Ann", 21);
+    EXPECT_EQ("1", Count("characters WHERE ID=20"));
+    EXPECT_EQ("1", Count("items WHERE OwnerCID=20"));
 }
 
 TEST_F(CharacterDeleteTest, AnotherAccountsCharacterIsNotFound)

@@ -136,6 +136,20 @@ TEST_F(CharacterListTest, CharactersWithTheItemsTheyWear)
               HexBytes(split.rest));
 }
 
+TEST_F(CharacterListTest, AccountIdsOnBothSidesOfTheSignedLimitSeeOnlyTheirOwnCharacters)
+{
+    // A signed read of 3000000000 would give 2147483647.
+    AddCharacter(db, CharacterRow{AddAccountWithId(db, 2147483647, AccountRow{u"low@x"}), u"Lowan"});
+    AddCharacter(db, CharacterRow{AddAccountWithId(db, 3000000000, AccountRow{u"high@x"}), u"Highan"});
+    StartServer();
+    for (const auto& [email, name] : std::vector<std::pair<std::u16string, std::u16string>>{
+             {u"high@x", u"Highan"}, {u"low@x", u"Lowan"}}) {
+        Bytes answer;
+        ASSERT_TRUE(LogIn(client, 5, email, u"", &answer));
+        EXPECT_EQ(std::vector<std::u16string>{name}, SplitAnswer(client, answer).order);
+    }
+}
+
 TEST_F(CharacterListTest, StoredInterfaceDataIsSentWithItsOwnSize)
 {
     std::string stored;

@@ -198,4 +198,13 @@ TEST(CompiledPacket, LockedPacketTakesNothing)
     EXPECT_EQ(Content(packet).size(), 99u);   // the staged 21 were dropped with the lock set
 }
 
+TEST(CompiledPacketDeathTest, NullPointersStopWithTheirReport)
+{
+    CompiledPacket packet(true);
+    packet.WriteU8(1);
+    EXPECT_DEATH(packet.AppendRaw(nullptr, 1), "pString!=NULL.*compiledpacket");
+    EXPECT_DEATH(packet.GetBuffer(static_cast<uint32_t*>(nullptr)), "pLength!=NULL.*compiledpacket");
+    EXPECT_DEATH(packet.Read(static_cast<uint16_t*>(nullptr), 10), "pLength!=NULL.*compiledpacket");
+}
+
 } // namespace

@@ -94,6 +94,19 @@ TEST_F(InterfaceDataTest, StoredDataComesBackAtTheNextLogin)
     EXPECT_EQ(HexBytes(expected), HexBytes(LogInForAccountData(again, 0x15)));
 }
 
+TEST_F(InterfaceDataTest, AccountIdAboveTheSignedLimitStoresInItsOwnRow)
+{
+    // A signed read of 3000000000 would give 2147483647.
+    uint32_t low = AddAccountWithId(db, 2147483647, AccountRow{u"low@x"});
+    uint32_t high = AddAccountWithId(db, 3000000000, AccountRow{u"high@x"});
+    ASSERT_TRUE(LogIn(client, 1, u"high@x"));
+    ASSERT_TRUE(client.SendRaw(DataMessage(20, Pattern(30)).bytes));
+    ExpectTerminator(client, 20, 0);
+    EXPECT_TRUE(WaitForValue(db, "SELECT InterfaceDataSize FROM accounts WHERE AccountID=" + std::to_string(high),
+                             "30"));
+    EXPECT_EQ("0", db.Value("SELECT InterfaceDataSize FROM accounts WHERE AccountID=" + std::to_string(low)));
+}
+
 TEST_F(InterfaceDataTest, SevenHundredBytesAreStoredAndOneMoreIsRefused)
 {
     EXPECT_EQ(HexBytes(DefaultAccountData(client, 1).bytes), HexBytes(LogInForAccountData(client, 1)));

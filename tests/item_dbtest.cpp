@@ -318,3 +318,13 @@ TEST_F(ItemStoreTest, ShortAndNullColumnsLeaveZeros)
     EXPECT_EQ(nullptr, ItemsFromResult(nullptr, &count));
     EXPECT_EQ(99u, count);
 }
+
+TEST_F(ItemStoreTest, NullCountStopsWithItsReport)
+{
+    MYSQL* connection = fresh.Connection();
+    ASSERT_EQ(0, mysql_query(connection, "SELECT ID, Data, ItemLocType FROM items"));
+    MYSQL_RES* result = mysql_store_result(connection);
+    ASSERT_NE(nullptr, result);
+    EXPECT_DEATH(ItemsFromResult(result, nullptr), "pNumItems!=NULL");
+    mysql_free_result(result);
+}

@@ -168,6 +168,12 @@ TEST(ItemWriteData, HostileBlobStaysWithinBounds)
     }
 }
 
+TEST(ItemDeathTest, NullDestinationStopsWithItsReport)
+{
+    Item item;
+    EXPECT_DEATH(item.WriteName(nullptr), "pDestBuffer!=NULL");
+}
+
 TEST(ItemName, WriteNameWidensTheNarrowName)
 {
     Item item;

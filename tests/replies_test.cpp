@@ -37,7 +37,7 @@ TEST_F(RepliesTest, StreamSuccessAndSendResponse)
 TEST_F(RepliesTest, AccountPermissionsCarriesTheLowPermissionByte)
 {
     ClientData data;
-    data.requestId = 0x11223344;
+    data.chainRequestId = 0x11223344;
     data.permission1 = 0x1234;
     data.permission2 = 0x56;
     SendAccountPermissions(&client, &data);

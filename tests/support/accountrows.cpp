@@ -65,13 +65,23 @@ static std::string OptionalBytes(const std::optional<std::string>& bytes)
 
 uint32_t AddAccount(FreshDatabase& db, const AccountRow& row)
 {
-    db.Exec("INSERT INTO accounts (Email, Password, AccessLevel, TimeAccountMarked, DurationOfMark, "
-            "InterfaceDataSize, InterfaceData) VALUES (" +
+    // AccountID NULL takes the next AUTO_INCREMENT value.
+    std::string accountId = row.accountId != 0 ? std::to_string(row.accountId) : "NULL";
+    db.Exec("INSERT INTO accounts (AccountID, Email, Password, AccessLevel, TimeAccountMarked, DurationOfMark, "
+            "InterfaceDataSize, InterfaceData) VALUES (" + accountId + ", " +
             SqlBytes(WideBlock(row.email, 130)) + ", " + OptionalBytes(row.password) + ", " +
             std::to_string(row.accessLevel) + ", " + std::to_string(row.timeAccountMarked) + ", " +
             std::to_string(row.durationOfMark) + ", " + std::to_string(row.interfaceDataSize) + ", " +
             OptionalBytes(row.interfaceData) + ")");
+    if (row.accountId != 0)
+        return row.accountId;
     return uint32_t(std::stoul(db.Value("SELECT LAST_INSERT_ID()").value_or("0")));
+}
+
+uint32_t AddAccountWithId(FreshDatabase& db, uint32_t accountId, AccountRow row)
+{
+    row.accountId = accountId;
+    return AddAccount(db, row);
 }
 
 uint32_t AddCharacter(FreshDatabase& db, const CharacterRow& row)

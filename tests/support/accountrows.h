@@ -33,6 +33,7 @@ struct AccountRow {
     explicit AccountRow(std::u16string email_, std::optional<std::string> password_ = std::nullopt,
                         int32_t accessLevel_ = 50, int32_t timeAccountMarked_ = 0, int32_t durationOfMark_ = 0);
 
+    uint32_t accountId = 0;                    // AccountID; 0: the table's next one
     std::u16string email;                      // the login name
     std::optional<std::string> password;       // Password: 32 raw bytes; none: NULL
     int32_t accessLevel = 50;
@@ -44,6 +45,8 @@ struct AccountRow {
 
 // Inserts the account and returns its AccountID.
 uint32_t AddAccount(FreshDatabase& db, const AccountRow& row);
+// Inserts the account under a chosen AccountID and returns it.
+uint32_t AddAccountWithId(FreshDatabase& db, uint32_t accountId, AccountRow row);
 
 struct CharacterRow {
     CharacterRow() = default;
