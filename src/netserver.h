@@ -104,7 +104,7 @@ private:
     std::vector<NLsocket> sendScratch;         // the send list being worked through
     std::vector<NLsocket> dispatchScratch;     // the dispatch list being worked through
     uint32_t pollCount = 0;                    // polls so far, for the occasional full sweep
-    bool outOfDescriptors = false;             // the last accept failed for want of descriptors
-    std::chrono::steady_clock::time_point acceptRetryAt;   // no accept before this while out of them
+    bool outOfDescriptors = false;             // connections wait for want of descriptors
+    std::chrono::steady_clock::time_point acceptRetryAt;   // meanwhile, no accept before this
     uint8_t readBuffer[2090];                  // one read of one client
 };

@@ -30,16 +30,6 @@ const std::u16string kOtherEmail = u"other@x";
 const int kSlowClients = 6;
 std::u16string SlowEmail(int i) { return u"slow" + std::u16string(1, char16_t(u'0' + i)) + u"@x"; }
 
-// Counts the lines of the server's console that hold text.
-size_t CountInConsole(const ServerProcess& server, const std::string& text)
-{
-    std::string console = server.ConsoleText();
-    size_t count = 0;
-    for (size_t at = console.find(text); at != std::string::npos; at = console.find(text, at + 1))
-        count++;
-    return count;
-}
-
 class AbuseFramingTest : public FreshDatabaseServerTest {
 protected:
     void SetUp() override
