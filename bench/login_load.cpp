@@ -17,9 +17,9 @@
 #include "loadgen/clients.h"
 #include "loadgen/idle.h"
 #include "loadgen/protocol.h"
-#include "loadgen/process.h"
 #include "loadgen/seed.h"
 #include "loadgen/sql.h"
+#include "procstat.h"
 #include "serverprocess.h"
 
 using namespace loadgen;
@@ -124,9 +124,9 @@ double MeasureLoad(Mode mode, const Options& o, ServerProcess& server, const Req
     settings.seconds = o.seconds;
     settings.threads = o.threads;
     settings.defaultInterfaceSize = FileSize(server.Dir() + "/Data/Packets/DefaultInterface");
-    double cpuBefore = ProcessCpuSeconds(server.Pid());
+    double cpuBefore = CpuSeconds(server.Pid());
     LoadResult r = RunLoad(settings, requests, accounts);
-    double cpu = ProcessCpuSeconds(server.Pid()) - cpuBefore;
+    double cpu = CpuSeconds(server.Pid()) - cpuBefore;
     const char* what = mode == Mode::Login ? "server: logins" : "server: handshakes";
     PrintRate(what, r.completed, r.seconds, r.latencies);
     printf("%-34s %9.1f us per %s (%.2f s in %.1f s: %.0f%% of one core)\n", "server CPU", 
@@ -140,9 +140,9 @@ double MeasureLoad(Mode mode, const Options& o, ServerProcess& server, const Req
 void MeasureIdle(const Options& o, ServerProcess& server)
 {
     auto cpuOver = [&](double seconds) {
-        double before = ProcessCpuSeconds(server.Pid());
+        double before = CpuSeconds(server.Pid());
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        return ProcessCpuSeconds(server.Pid()) - before;
+        return CpuSeconds(server.Pid()) - before;
     };
     double empty = cpuOver(o.idleSeconds);
     printf("%-34s %6.2f%% of one core\n", "server, no connections", 100.0 * empty / o.idleSeconds);

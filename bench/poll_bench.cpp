@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <vector>
 
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "loopback.h"
 #include "netserver.h"
+#include "procstat.h"
 
 namespace {
 
@@ -42,10 +42,7 @@ double MicrosecondsPerPoll(NetServer& server, int polls, int activeFd)
 int main(int argc, char** argv)
 {
     int idle = argc > 1 ? atoi(argv[1]) : 2000;
-    rlimit limit;
-    getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
+    RaiseDescriptorLimit();
 
     NetworkInit();
     NetServer server;

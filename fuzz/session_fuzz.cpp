@@ -55,7 +55,7 @@ struct Run {
 
 void CheckClient(const Run& run, const KelClient& client, size_t sentBefore)
 {
-    size_t queued = client.sendBuffer.size();
+    size_t queued = client.Queued();
     FUZZ_CHECK(queued <= sentBefore + kMostReplyPerPoll);
     FUZZ_CHECK(queued <= kMostReplyPerByte * run.ReceivedBy(client.socket));
     FUZZ_CHECK(!client.cipherOn || client.clearPending <= queued);
@@ -90,7 +90,7 @@ void PollAndCheck(Run& run)
 {
     std::unordered_map<NLsocket, size_t> before;
     for (const auto& entry : server.loginNet->clients)
-        before[entry.first] = entry.second.sendBuffer.size();
+        before[entry.first] = entry.second.Queued();
     server.loginNet->Poll();
     CloseRefusedConnections();
     for (const auto& entry : server.loginNet->clients)

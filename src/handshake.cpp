@@ -1,5 +1,6 @@
 #include "handshake.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -21,6 +22,10 @@ static const uint32_t kHardwareFixedSize = 20;   // plus the announced count
 static const uint32_t kMaxNameUnits = 100;        // COMPUTER_USER names
 // The computer hash leaves out the last bytes of the receive buffer.
 static const uint32_t kComputerHashTail = 20;
+// And it covers at most this many bytes from the message on: far more than
+// the handshake messages a client sends with it, while a client that
+// buffers thousands of messages cannot make each one cost a pass over all.
+static const uint32_t kMostHashedBytes = 4096;
 
 // A message is handled only once all of it is buffered: every handler
 // below reads no further than what has arrived.
@@ -66,11 +71,11 @@ int32_t HandleClientVersion(PacketReader* reader, KelClient* client)
 }
 
 // Hash of the receive buffer without its last 20 bytes (of nothing when
-// fewer have arrived).
+// fewer have arrived), bounded by kMostHashedBytes.
 static void TakeComputerHash(const PacketReader* reader, ClientData* session)
 {
     uint32_t length = reader->size > kComputerHashTail ? reader->size - kComputerHashTail : 0;
-    Sha256(reader->data, session->computerHash, length);
+    Sha256(reader->data, session->computerHash, std::min(length, kMostHashedBytes));
 }
 
 int32_t HandleComputerUser(PacketReader* reader, KelClient* client)

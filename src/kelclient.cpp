@@ -1,6 +1,32 @@
 #include "kelclient.h"
 
+#include <algorithm>
 #include <cstring>
+
+// Forgets count bytes at the head of a buffer read from offset. The bytes
+// behind are moved down only once the forgotten ones are at least half of
+// the buffer, so each byte is moved a bounded number of times in all.
+static void ConsumeFront(std::vector<uint8_t>& buffer, uint32_t& offset, uint32_t count)
+{
+    offset += std::min(count, (uint32_t)buffer.size() - offset);
+    if (offset == buffer.size()) {
+        buffer.clear();
+        offset = 0;
+    } else if (offset >= buffer.size() / 2) {
+        buffer.erase(buffer.begin(), buffer.begin() + offset);
+        offset = 0;
+    }
+}
+
+void KelClient::ConsumeSent(uint32_t count)
+{
+    ConsumeFront(sendBuffer, sendOffset, count);
+}
+
+void KelClient::ConsumeRead(uint32_t count)
+{
+    ConsumeFront(recvBuffer, recvOffset, count);
+}
 
 void KelClient::AppendRecv(const void* data, int32_t count)
 {
@@ -53,6 +79,6 @@ void KelClient::ResetCipher()
     cipher.x = 0;
     cipher.y = 0;
     cipherOn = true;
-    clearPending = (uint32_t)sendBuffer.size();
+    clearPending = Queued();
     sealedCount = 0;
 }

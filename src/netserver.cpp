@@ -1,6 +1,7 @@
 #include "netserver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -10,13 +11,14 @@ const NLint kReadChunk = 2090;              // most bytes taken by one read
 const NLint kMostReadyReported = 30000;     // size of the read poll's ready list
 // No message of the protocol exceeds about 64 KiB; a client that buffers
 // more than this is broken or hostile and is dropped like a failed read.
-const size_t kMostBufferedBytes = 128 * 1024;
+const uint32_t kMostBufferedBytes = 128 * 1024;
+// Far above the largest login answer (a few KiB): a client that lets more
+// pile up does not read what it asks for, and is dropped like a failed read.
+const uint32_t kMostQueuedBytes = 256 * 1024;
 const uint32_t kFullSendSweepEvery = 1024;  // polls between two looks at every client's send buffer
-
-void EraseFront(std::vector<uint8_t>& buffer, size_t count)
-{
-    buffer.erase(buffer.begin(), buffer.begin() + (std::ptrdiff_t)std::min(count, buffer.size()));
-}
+// While the system has no descriptor for a waiting connection, accepting
+// is tried again after this long, or as soon as a client leaves.
+const std::chrono::milliseconds kAcceptRetryAfter(100);
 
 } // namespace
 
@@ -104,7 +106,7 @@ bool NetServer::HasWorkWaiting() const
     // that comes anyway, as they always did.
     for (NLsocket socket : sendList) {
         auto it = clients.find(socket);
-        if (it != clients.end() && it->second.sendBuffer.size() > it->second.blockedCount)
+        if (it != clients.end() && it->second.Queued() > it->second.blockedCount)
             return true;
     }
     return false;
@@ -112,7 +114,9 @@ bool NetServer::HasWorkWaiting() const
 
 bool NetServer::HasRoom() const
 {
-    return clients.size() < maxClients;
+    if (clients.size() >= maxClients)
+        return false;
+    return !outOfDescriptors || std::chrono::steady_clock::now() >= acceptRetryAt;
 }
 
 KelClient* NetServer::FindClient(NLsocket socket)
@@ -136,6 +140,7 @@ void NetServer::RemoveClient(NLsocket socket)
     nlGroupDeleteSocket(group, socket);
     nlClose(socket);
     clients.erase(socket);
+    acceptRetryAt = {};   // a descriptor was freed
 }
 
 int32_t NetServer::Stop()
@@ -173,11 +178,16 @@ void NetServer::ListForDispatch(KelClient* client)
 // At most one connection per poll, and only while there is room.
 void NetServer::AcceptStage()
 {
-    if (clients.size() >= maxClients)
+    if (!HasRoom())
         return;
     NLsocket socket = nlAcceptConnection(listenSocket);
-    if (socket == NL_INVALID)
+    if (socket == NL_INVALID) {
+        if (nlGetError() == NL_OUT_OF_MEMORY)
+            WaitForDescriptors();
+        else
+            outOfDescriptors = false;   // nobody waits any more
         return;
+    }
     nlGroupAddSocket(group, socket);
     KelClient& client = clients[socket];
     client.socket = socket;
@@ -188,6 +198,16 @@ void NetServer::AcceptStage()
         onConnect(&client);
     }
     printf("Client connected\n");
+}
+
+// The waiting connection keeps the listener readable, so trying again at
+// once would spin: stop until a client leaves or a short while has passed.
+void NetServer::WaitForDescriptors()
+{
+    if (!outOfDescriptors)
+        printf("Out of descriptors: new connections wait.\n");
+    outOfDescriptors = true;
+    acceptRetryAt = std::chrono::steady_clock::now() + kAcceptRetryAfter;
 }
 
 // The ready list is taken whole before any read, so a client accepted in
@@ -221,7 +241,7 @@ bool NetServer::ReceiveBytes(KelClient* client, uint8_t* data, uint32_t count)
     if (count == skipped)
         return true;
     client->AppendRecv(data + skipped, (int32_t)std::min<uint32_t>(count - skipped, INT32_MAX));
-    if (client->recvBuffer.size() > kMostBufferedBytes) {
+    if (client->Unread() > kMostBufferedBytes) {
         DropFailedClient(client->socket, "Client dropped: too many bytes buffered\n");
         return false;
     }
@@ -243,7 +263,7 @@ void NetServer::SendStage()
     // was not handed out this pass still leave.
     if (++pollCount % kFullSendSweepEvery == 0)
         for (auto& entry : clients)
-            if (!entry.second.sendBuffer.empty())
+            if (entry.second.Queued() != 0)
                 ListForSend(&entry.second);
     sendScratch.clear();
     sendScratch.swap(sendList);   // clients listed again meanwhile go to the fresh list
@@ -253,10 +273,12 @@ void NetServer::SendStage()
             continue;   // gone: its queued bytes are lost
         KelClient* client = &it->second;
         client->sendListed = false;
-        if (client->sendBuffer.empty())
+        if (client->Queued() == 0)
             continue;
         SendQueued(client);
-        if (!client->sendBuffer.empty())
+        if (client->Queued() > kMostQueuedBytes)
+            DropFailedClient(socket, "Client dropped: too many bytes queued\n");
+        else if (client->Queued() != 0)
             ListForSend(client);
     }
 }
@@ -265,29 +287,29 @@ void NetServer::SendStage()
 // every byte is enciphered exactly once, even when writes are partial.
 void NetServer::SendQueued(KelClient* client)
 {
-    std::vector<uint8_t>& buffer = client->sendBuffer;
-    uint32_t total = (uint32_t)std::min<size_t>(buffer.size(), INT32_MAX);
+    uint8_t* queued = client->QueuedData();
+    uint32_t total = std::min<uint32_t>(client->Queued(), INT32_MAX);
     uint32_t count = total;
     if (client->cipherOn) {
         if (client->clearPending > 0) {
             count = std::min(client->clearPending, total);
         } else if (client->sealedCount < total) {
-            uint8_t* fresh = buffer.data() + client->sealedCount;
+            uint8_t* fresh = queued + client->sealedCount;
             NetCrypt(fresh, fresh, (int32_t)(total - client->sealedCount), &client->cipher);
             client->sealedCount = total;
         }
     }
-    NLint written = nlWrite(client->socket, buffer.data(), (NLint)count);
+    NLint written = nlWrite(client->socket, queued, (NLint)count);
     // 0 or less: would block or failed, and the bytes wait for a later poll.
     uint32_t k = written > 0 ? (uint32_t)written : 0;
-    EraseFront(buffer, k);
+    client->ConsumeSent(k);
     if (client->clearPending > 0)
         client->clearPending -= std::min(k, client->clearPending);
     else
         client->sealedCount -= std::min(k, client->sealedCount);
     // A socket that took less than offered is full: what it left is not new
     // work. After a clear run that went out whole, the rest may go at once.
-    client->blockedCount = k < count ? (uint32_t)buffer.size() : 0;
+    client->blockedCount = k < count ? client->Queued() : 0;
 }
 
 void NetServer::DispatchStage()
@@ -307,46 +329,48 @@ void NetServer::DispatchClient(NLsocket socket)
     if (client == nullptr)
         return;
     client->dispatchListed = false;
-    if (client->recvBuffer.size() < 2)
+    if (client->Unread() < 2)
         return;   // the message number is not complete yet
 
     int32_t consumed = 0;
-    bool byHandler = false;
     if (onRawData != nullptr)
-        consumed = onRawData(client->recvBuffer.data(), (uint32_t)client->recvBuffer.size(), client);
+        consumed = onRawData(client->UnreadData(), client->Unread(), client);
     if (consumed <= 0) {
         client = FindClient(socket);   // the callback may have dropped it
         if (client == nullptr)
             return;
-        consumed = DispatchByNumber(client, &byHandler);
+        consumed = DispatchByNumber(client);
     }
     client = FindClient(socket);
     if (client == nullptr || consumed <= 0)
         return;
 
-    size_t buffered = client->recvBuffer.size();
-    if (byHandler && (size_t)consumed > buffered)
-        client->discardPending = (uint32_t)((size_t)consumed - buffered);
-    EraseFront(client->recvBuffer, (size_t)consumed);
-    if (!client->recvBuffer.empty())
+    // A message claimed whole before all of it arrived: its rest is
+    // dropped as it comes, not taken for new messages.
+    uint32_t buffered = client->Unread();
+    if ((uint32_t)consumed > buffered)
+        client->discardPending = (uint32_t)consumed - buffered;
+    client->ConsumeRead((uint32_t)consumed);
+    if (client->Unread() != 0)
         ListForDispatch(client);
 }
 
-int32_t NetServer::DispatchByNumber(KelClient* client, bool* handled)
+// A number without an entry or without a handler drops everything buffered.
+int32_t NetServer::DispatchByNumber(KelClient* client)
 {
-    std::vector<uint8_t>& buffer = client->recvBuffer;
-    uint16_t number = (uint16_t)(buffer[0] | (buffer[1] << 8));
+    const uint8_t* data = client->UnreadData();
+    uint32_t buffered = client->Unread();
+    uint16_t number = (uint16_t)(data[0] | (data[1] << 8));
     auto it = opcodes.find(number);
     if (it == opcodes.end()) {
         printf("No packet found!\n");
-        return (int32_t)buffer.size();
+        return (int32_t)buffered;
     }
     if (it->second.handler == nullptr) {
         printf("No handler found for %s\n", it->second.name);
-        return (int32_t)buffer.size();
+        return (int32_t)buffered;
     }
     printf("Login Server Pck: %s\n", it->second.name);
-    PacketReader reader(buffer.data(), (uint32_t)buffer.size());
-    *handled = true;
+    PacketReader reader(data, buffered);
     return it->second.handler(&reader, client);
 }

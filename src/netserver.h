@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -8,17 +9,19 @@
 #include "nl.h"
 #include "packetreader.h"
 
-// Message handler: gets a reader over the client's whole receive buffer,
+// Message handler: gets a reader over the client's unread bytes,
 // positioned just past the 2-byte message number. Returns the message's
 // length in bytes (number included); 0 or less leaves the bytes buffered,
-// and the message is offered again once more bytes have arrived.
+// and the message is offered again once more bytes have arrived. A length
+// beyond what has arrived drops the rest of the message as it comes.
 typedef int32_t (*OpcodeHandler)(PacketReader* reader, KelClient* client);
 
 // Connect and disconnect callbacks; the result is ignored.
 typedef int32_t (*ClientCallback)(KelClient* client);
 
-// Raw-data callback: sees the receive buffer (at least 2 bytes) before the
-// message table. Above 0: bytes consumed, the table is skipped this poll.
+// Raw-data callback: sees the unread bytes (at least 2) before the message
+// table. Above 0: bytes consumed, as by a handler; the table is skipped
+// this poll.
 typedef int32_t (*RawDataCallback)(const uint8_t* data, uint32_t length, KelClient* client);
 
 // One entry of the message table.
@@ -53,7 +56,8 @@ public:
     // message buffered behind the one just handled, or bytes queued that no
     // write has tried yet. A loop that pauses between polls skips the pause.
     bool HasWorkWaiting() const;
-    // Another connection would be accepted (fewer than maxClients held).
+    // Another connection would be accepted: fewer than maxClients held, and
+    // accepting is not held back for want of descriptors.
     bool HasRoom() const;
     // The read stage's work on bytes read from a client: deciphered in
     // place when its cipher is on, then buffered and offered to the next
@@ -82,6 +86,7 @@ public:
 
 private:
     void AcceptStage();
+    void WaitForDescriptors();
     void ReadStage();
     void ReadClient(NLsocket socket);
     void DropFailedClient(NLsocket socket, const char* reason);
@@ -89,7 +94,7 @@ private:
     void SendQueued(KelClient* client);
     void DispatchStage();
     void DispatchClient(NLsocket socket);
-    int32_t DispatchByNumber(KelClient* client, bool* handled);
+    int32_t DispatchByNumber(KelClient* client);
     void ListForSend(KelClient* client);
     void ListForDispatch(KelClient* client);
 
@@ -99,5 +104,7 @@ private:
     std::vector<NLsocket> sendScratch;         // the send list being worked through
     std::vector<NLsocket> dispatchScratch;     // the dispatch list being worked through
     uint32_t pollCount = 0;                    // polls so far, for the occasional full sweep
+    bool outOfDescriptors = false;             // connections wait for want of descriptors
+    std::chrono::steady_clock::time_point acceptRetryAt;   // meanwhile, no accept before this
     uint8_t readBuffer[2090];                  // one read of one client
 };

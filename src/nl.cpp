@@ -258,7 +258,11 @@ NLsocket nlAcceptConnection(NLsocket socket)
     if (fd < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
             return Fail(NL_NO_PENDING, (NLsocket)NL_INVALID);
-        return Fail(NL_SYSTEM_ERROR, (NLsocket)NL_INVALID);   // e.g. out of descriptors: retried later
+        // The connection stays queued, and the listener readable, until a
+        // descriptor or memory is free again.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+            return Fail(NL_OUT_OF_MEMORY, (NLsocket)NL_INVALID);
+        return Fail(NL_SYSTEM_ERROR, (NLsocket)NL_INVALID);
     }
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);   // whole replies go out at once

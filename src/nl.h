@@ -65,6 +65,9 @@ NLboolean nlSetLocalAddr(const NLaddress* address);
 // Sockets.
 NLsocket nlOpen(NLushort port, NLenum type);
 NLboolean nlListen(NLsocket socket);
+// Accept: the new connection, or NL_INVALID: NL_NO_PENDING when none is
+// waiting, NL_OUT_OF_MEMORY when the system has no descriptor or memory for
+// it (it stays waiting).
 NLsocket nlAcceptConnection(NLsocket socket);
 NLboolean nlClose(NLsocket socket);
 // Read: bytes read; 0 when nothing is waiting; NL_INVALID when the peer

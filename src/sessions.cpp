@@ -125,7 +125,7 @@ int32_t OnClientRawData(const uint8_t* data, uint32_t length, KelClient* client)
     uint16_t first = uint16_t(data[0] | (data[1] << 8));
     if (first == 1) {
         client->Write(server.noUpdatePacket, kNoUpdateAnswerSize);
-        return kUpdateCheckSize;
+        return kUpdateCheckSize;   // also when cut short: the rest is dropped as it comes
     }
     record->awaitingFirstPacket = 0;
     return 0;

@@ -1,22 +1,11 @@
 #include "abusekit.h"
 
 #include <chrono>
-#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "sqlserver.h"
-
-long ResidentKb(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 bool SendSplit(TestClient& client, const std::vector<uint8_t>& bytes, size_t offset)
 {
@@ -36,6 +25,15 @@ bool SendByteByByte(TestClient& client, const std::vector<uint8_t>& bytes)
         std::this_thread::sleep_for(std::chrono::microseconds(300));
     }
     return true;
+}
+
+size_t CountInConsole(const ServerProcess& server, const std::string& text)
+{
+    std::string console = server.ConsoleText();
+    size_t count = 0;
+    for (size_t at = console.find(text); at != std::string::npos; at = console.find(text, at + 1))
+        count++;
+    return count;
 }
 
 std::vector<std::string> TableRows(MYSQL* connection, const std::string& sql)

@@ -3,8 +3,6 @@
 // Tools of the abuse tests: the server's memory, messages cut in two,
 // bounded waits, and snapshots of tables.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,12 +10,11 @@
 #include <mysql.h>
 
 #include "loginrows.h"
+#include "procstat.h"
+#include "serverprocess.h"
 #include "testclient.h"
 #include "testdb.h"
 #include "waituntil.h"
-
-// Resident set size of a process in KiB (VmRSS of /proc/<pid>/status), or -1.
-long ResidentKb(pid_t pid);
 
 // Sends bytes in two writes cut at offset, with a short pause between them
 // so that the server mostly reads the two parts apart (the test's outcome
@@ -26,6 +23,9 @@ bool SendSplit(TestClient& client, const std::vector<uint8_t>& bytes, size_t off
 
 // Sends bytes one at a time, pausing between them.
 bool SendByteByByte(TestClient& client, const std::vector<uint8_t>& bytes);
+
+// How often text stands in the server's console.
+size_t CountInConsole(const ServerProcess& server, const std::string& text);
 
 // Every row of a query, each column as hex text (NULL as "NULL"), columns
 // joined by '|': what is compared before and after an abuse run.

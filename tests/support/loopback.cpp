@@ -17,30 +17,32 @@ static sockaddr_in LoopbackAddress(uint16_t port)
     return address;
 }
 
-// A socket of the given type connecting to 127.0.0.1:port; -1 when the
-// connect fails (a non-blocking one may still be under way).
-static int OpenConnection(int type, uint16_t port, int receiveBuffer)
+// Connects fd to 127.0.0.1:port (a non-blocking one may still be under
+// way); fd, or -1 with fd closed.
+static int Connected(int fd, uint16_t port)
 {
-    int fd = socket(AF_INET, type, 0);
-    if (receiveBuffer > 0)
-        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in to = LoopbackAddress(port);
-    if (fd < 0 || (connect(fd, (const sockaddr*)&to, sizeof to) != 0 && errno != EINPROGRESS)) {
-        if (fd >= 0)
-            close(fd);
-        return -1;
-    }
-    return fd;
+    if (fd >= 0 && (connect(fd, (const sockaddr*)&to, sizeof to) == 0 || errno == EINPROGRESS))
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
 }
 
-int ConnectTo(uint16_t port, int receiveBuffer)
+int ConnectTo(uint16_t port, bool narrow)
 {
-    return OpenConnection(SOCK_STREAM, port, receiveBuffer);
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (narrow) {
+        int receiveBuffer = 4096, segment = 536;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+    }
+    return Connected(fd, port);
 }
 
 int StartConnectTo(uint16_t port)
 {
-    return OpenConnection(SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, port, 0);
+    return Connected(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0), port);
 }
 
 uint16_t FreeTcpPort()

@@ -4,9 +4,12 @@
 
 #include <cstdint>
 
-// A blocking client socket connected to 127.0.0.1:port, or -1. A receive
-// buffer size above zero is set before connecting.
-int ConnectTo(uint16_t port, int receiveBuffer = 0);
+// A blocking client socket connected to 127.0.0.1:port, or -1. A narrow
+// one has a small receive buffer and small segments, so the sender's side
+// of the connection holds only some tens of KiB (its kernel sizes the send
+// buffer by the segment size): what the peer leaves unread soon piles up in
+// the sender's own queue.
+int ConnectTo(uint16_t port, bool narrow = false);
 
 // A non-blocking client socket whose connect to 127.0.0.1:port is under
 // way (or done), or -1.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <strings.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -144,6 +145,14 @@ bool ServerProcess::Spawn()
         dup2(input, 0);
         dup2(output, 1);
         dup2(output, 2);
+        close(input);
+        close(output);
+        if (descriptorLimit_ > 0) {
+            rlimit files = {};
+            getrlimit(RLIMIT_NOFILE, &files);
+            files.rlim_cur = rlim_t(descriptorLimit_);
+            setrlimit(RLIMIT_NOFILE, &files);
+        }
         execl(binary_.c_str(), binary_.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -54,6 +54,9 @@ public:
     std::string ConfigValue(const std::string& key) const;
     // Leaves a key out of Config/LsConfig.ini.
     void RemoveConfig(const std::string& key);
+    // Starts the server with at most this many open descriptors (its soft
+    // limit); 0 leaves the limit as the test's.
+    void SetDescriptorLimit(int limit) { descriptorLimit_ = limit; }
     // Deletes a file of the installation (a path relative to Dir()); once
     // Config/LsConfig.ini is deleted, Start does not write it.
     void RemoveInstallFile(const std::string& relativePath);
@@ -90,6 +93,7 @@ private:
     uint16_t internalPort_ = 0;
     std::vector<std::pair<std::string, std::string>> config_; // the file's keys, in order
     bool writeConfig_ = true;
+    int descriptorLimit_ = 0;
     pid_t pid_ = -1;
     std::string failure_;
 };

@@ -20,10 +20,10 @@ TestClient::~TestClient()
     Close();
 }
 
-bool TestClient::Connect(uint16_t port)
+bool TestClient::Connect(uint16_t port, bool narrow)
 {
     Close();
-    fd_ = ConnectTo(port);
+    fd_ = ConnectTo(port, narrow);
     if (fd_ < 0)
         return false;
     SetNoDelay(fd_);
@@ -104,14 +104,14 @@ bool TestClient::WaitClosed(int timeoutMs)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (fd_ >= 0) {
-        if (!WaitReadable(fd_, deadline))
-            return false;
-        uint8_t buffer[4096];
-        ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        // Closed or reset by the peer, whether or not its bytes were read.
+        pollfd p = {fd_, POLLRDHUP, 0};
+        int ready = poll(&p, 1, int(std::max<int64_t>(0, left.count())));
+        if (ready > 0)
             return true;
+        if (ready == 0 || errno != EINTR)
+            return false;
     }
     return false;
 }

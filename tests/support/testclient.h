@@ -28,7 +28,8 @@ public:
     TestClient(const TestClient&) = delete;
     TestClient& operator=(const TestClient&) = delete;
 
-    bool Connect(uint16_t port);
+    // A narrow connection takes little before its reader reads (loopback.h).
+    bool Connect(uint16_t port, bool narrow = false);
     void Close();
 
     bool SendRaw(const std::vector<uint8_t>& bytes);
@@ -39,7 +40,8 @@ public:
     bool Receive(size_t count, std::vector<uint8_t>* out, int timeoutMs = 10000);
     // True when nothing arrives within windowMs (and the connection stays open).
     bool ExpectNothing(int windowMs = 300);
-    // True when the server closes the connection within timeoutMs.
+    // True when the server closes the connection within timeoutMs, even
+    // with bytes it sent still unread.
     bool WaitClosed(int timeoutMs = 10000);
 
 protected:

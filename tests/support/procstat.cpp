@@ -1,0 +1,49 @@
+#include "procstat.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "filetext.h"
+
+long ResidentKb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+double CpuSeconds(pid_t pid)
+{
+    std::string text = ReadFileText("/proc/" + std::to_string(pid) + "/stat");
+    // The fields after the command name, which is in parentheses and may
+    // hold spaces: state is the first, utime and stime the 12th and 13th.
+    size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(close + 1));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 1; i <= 13 && fields >> field; i++) {
+        if (i == 12)
+            utime = std::stoull(field);
+        if (i == 13)
+            stime = std::stoull(field);
+    }
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+rlim_t RaiseDescriptorLimit()
+{
+    rlimit limit;
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    getrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_cur;
+}
