@@ -15,6 +15,7 @@
 
 #include "loadgen/ceiling.h"
 #include "loadgen/clients.h"
+#include "loadgen/descriptors.h"
 #include "loadgen/idle.h"
 #include "loadgen/protocol.h"
 #include "loadgen/seed.h"

@@ -9,9 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "loadgen/descriptors.h"
 #include "loopback.h"
 #include "netserver.h"
-#include "procstat.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ double MicrosecondsPerPoll(NetServer& server, int polls, int activeFd)
 int main(int argc, char** argv)
 {
     int idle = argc > 1 ? atoi(argv[1]) : 2000;
-    RaiseDescriptorLimit();
+    loadgen::RaiseDescriptorLimit();
 
     NetworkInit();
     NetServer server;

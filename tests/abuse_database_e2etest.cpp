@@ -49,13 +49,10 @@ SeededAccount Seed(MYSQL* connection, uint32_t account)
         std::string head = n == 0 ? ItemId(account, 1, 0xABCD0001) : std::string(12, '\0');
         seeded.slots.emplace_back();
         if (n == 0) {
-            std::vector<uint8_t> data(200, 0);
-            data[0] = uint8_t(account);
-            data[1] = 0x22;
-            data[5] = 0x55;
-            data[6] = 0x66;
-            data[7] = uint8_t(0x70 + account);
-            seeded.slots.back() = {{data[0], data[1], data[6], data[7], data[5]}};
+            // The slot shows data bytes 0, 1, 6, 7 and 5.
+            std::string data =
+                ItemData({{0, uint8_t(account)}, {1, 0x22}, {5, 0x55}, {6, 0x66}, {7, uint8_t(0x70 + account)}});
+            seeded.slots.back() = {{uint8_t(account), 0x22, 0x66, uint8_t(0x70 + account), 0x55}};
             ExecSql(connection, "INSERT INTO items(ID, Data, OwnerCID, OwnerAID) VALUES(" + SqlHex(head) + ", " +
                                     SqlHex(data) + ", " + std::to_string(100 * account + n) + ", 0)");
         }

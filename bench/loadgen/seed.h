@@ -48,8 +48,8 @@ inline bool SeedAccounts(MYSQL* connection, const std::vector<Account>& accounts
         for (size_t i = first; i < accounts.size() && i < first + batch; ++i) {
             const Account& a = accounts[i];
             accountRows += std::string(accountRows.empty() ? "" : ",") + "(" + std::to_string(a.id) +
-                           "," + SqlHex(WideBlock(Utf16(a.email), 130)) + "," + SqlHex(PasswordDigest(Utf16(a.password))) +
-                           ",50)";
+                           "," + SqlHex(WideBlock(Utf16(a.email), 130)) + "," +
+                           SqlHex(PasswordDigest(Utf16(a.password))) + ",50)";
             for (const Character& c : a.characters) {
                 characterRows += std::string(characterRows.empty() ? "" : ",") + "(" +
                                  std::to_string(c.id) + "," + std::to_string(a.id) + "," +

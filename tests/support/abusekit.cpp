@@ -36,7 +36,9 @@ size_t CountInConsole(const ServerProcess& server, const std::string& text)
     return count;
 }
 
-std::vector<std::string> TableRows(MYSQL* connection, const std::string& sql)
+// Every row of a query, each column as hex text (NULL as "NULL"), columns
+// joined by '|'.
+static std::vector<std::string> TableRows(MYSQL* connection, const std::string& sql)
 {
     std::vector<SqlRow> rows;
     std::string error;

@@ -27,11 +27,8 @@ bool SendByteByByte(TestClient& client, const std::vector<uint8_t>& bytes);
 // How often text stands in the server's console.
 size_t CountInConsole(const ServerProcess& server, const std::string& text);
 
-// Every row of a query, each column as hex text (NULL as "NULL"), columns
-// joined by '|': what is compared before and after an abuse run.
-std::vector<std::string> TableRows(MYSQL* connection, const std::string& sql);
-
-// The three tables of the server, ordered by their keys.
+// The three tables of the server, ordered by their keys, each row as hex
+// text: what is compared before and after an abuse run.
 struct TableSnapshot {
     std::vector<std::string> accounts, characters, items;
     bool operator==(const TableSnapshot&) const = default;

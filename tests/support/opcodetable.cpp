@@ -48,10 +48,6 @@ std::vector<uint8_t> OpcodeTable::Opcode(const std::string& name) const
 
 bool OpcodeTable::At(const std::vector<uint8_t>& data, size_t offset, const std::string& name) const
 {
-    auto it = opcodes_.find(name);
-    if (it == opcodes_.end()) {
-        Unknown(name);
-        return false;
-    }
-    return data.size() >= offset + 2 && data[offset] == it->second[0] && data[offset + 1] == it->second[1];
+    std::vector<uint8_t> wire = Opcode(name);
+    return data.size() >= offset + 2 && data[offset] == wire[0] && data[offset + 1] == wire[1];
 }

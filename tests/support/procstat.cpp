@@ -37,13 +37,3 @@ double CpuSeconds(pid_t pid)
     }
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
-
-rlim_t RaiseDescriptorLimit()
-{
-    rlimit limit;
-    getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    getrlimit(RLIMIT_NOFILE, &limit);
-    return limit.rlim_cur;
-}

@@ -1,9 +1,7 @@
 #pragma once
 
-// What /proc tells of a running process (the server under test or load),
-// and room for this process's many connections.
+// What /proc tells of a running process (the server under test or load).
 
-#include <sys/resource.h>
 #include <sys/types.h>
 
 // Resident set size of a process in KiB (VmRSS of /proc/<pid>/status), or -1.
@@ -12,7 +10,3 @@ long ResidentKb(pid_t pid);
 // CPU time a process has used so far, user and system, in seconds (of
 // /proc/<pid>/stat), or -1.
 double CpuSeconds(pid_t pid);
-
-// Raises the soft descriptor limit of this process to its hard limit and
-// returns it; a server started afterwards inherits it.
-rlim_t RaiseDescriptorLimit();

@@ -63,12 +63,8 @@ static SqlRow RowValues(MYSQL_RES* result, MYSQL_ROW row)
 {
     unsigned long* lengths = mysql_fetch_lengths(result);
     SqlRow values;
-    for (unsigned int i = 0; i < mysql_num_fields(result); ++i) {
-        if (row[i])
-            values.emplace_back(std::string(row[i], lengths[i]));
-        else
-            values.emplace_back(std::nullopt);
-    }
+    for (unsigned int i = 0; i < mysql_num_fields(result); ++i)
+        values.push_back(row[i] ? std::optional<std::string>(std::string(row[i], lengths[i])) : std::nullopt);
     return values;
 }
 
