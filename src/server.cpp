@@ -4,6 +4,8 @@
 #include <csignal>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "configfile.h"
 #include "item.h"
 #include "netserver.h"
@@ -11,7 +13,8 @@
 
 Server server;
 
-// Set by SIGINT and SIGTERM; the run loop ends at its next pass.
+// Set by SIGINT and SIGTERM: the connection attempts of start-up end at the
+// next attempt, the run loop at its next pass, and the teardown runs.
 static volatile sig_atomic_t stopRequested = 0;
 
 // The shortest packet files the server can use: the update-check answer
@@ -41,8 +44,12 @@ Server::~Server()
     Shutdown();
 }
 
-static void RequestStop(int)
+// A second signal ends the process at once, for a teardown that waits on
+// a database that does not answer. Only async-signal-safe calls here.
+static void RequestStop(int signalNumber)
 {
+    if (stopRequested)
+        _exit(128 + signalNumber);
     stopRequested = 1;
 }
 
@@ -166,7 +173,7 @@ static int ConnectDatabase(const StartupSettings& s)
     server.database.Init();
     server.log.Write("    Attempting connections to the database server...\n");
     bool connected = false;
-    for (uint16_t attempt = 0; attempt < s.dbMaxRetries && !connected; attempt++) {
+    for (uint16_t attempt = 0; attempt < s.dbMaxRetries && !connected && !stopRequested; attempt++) {
         connected = server.database.Connect(s.dbIp, s.dbUser, s.dbPass, s.dbName, s.dbPort,
                                             s.dbMaxPipes);
         if (!connected)
@@ -250,9 +257,6 @@ void Server::PauseUntilWork()
     // A full server leaves new connections waiting; they must not end every pause.
     NLsocket listeners[] = {loginNet->HasRoom() ? loginNet->listenSocket : NL_INVALID,
                             internalNet->HasRoom() ? internalNet->listenSocket : NL_INVALID};
-    // The console is block-buffered (main): its lines wait in the buffer
-    // while the loop is busy and go out in one write before it pauses.
-    fflush(stdout);
     nlWaitForInput(groups, 2, listeners, 2, 1);
 }
 
@@ -264,10 +268,11 @@ int Server::Run()
         loginNet->Poll();
         CloseRefusedConnections();
         internalNet->Poll();
+        // The console is block-buffered (main): a pass's lines go out in one
+        // write; with nothing printed this costs no system call.
+        fflush(stdout);
         if (throttleCpu)
             PauseUntilWork();
-        else
-            fflush(stdout);   // a loop that never pauses shows its lines every pass
     }
     return 0;
 }

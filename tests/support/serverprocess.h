@@ -60,6 +60,8 @@ public:
     // "[*] Server Ready for Connections" in its log. False, with the reason
     // in Failure(), when the process exits first or the wait runs out.
     bool Start();
+    // The same, waiting for another line of the log instead.
+    bool StartUntilLogged(const std::string& line);
     // Writes the configuration, starts the server and waits for it to exit
     // by itself; its exit status, or -1 when it did not exit in time.
     int RunToExit();
@@ -71,12 +73,15 @@ public:
 
     std::string LogText() const;      // Logs/LsSysLog.txt
     std::string ConsoleText() const;  // the server's stdout and stderr
+    // Waits (bounded) until the console shows text; the server writes its
+    // console out once per pass of its loop, not line by line.
+    bool WaitForConsole(const std::string& text, int timeoutMs = 10000) const;
     const std::string& Failure() const { return failure_; }
 
 private:
     void WriteConfig();
     bool Spawn();
-    bool StartOnce(int* exitStatus);   // one start; the exit status when it ended early
+    bool StartOnce(const std::string& line, int* exitStatus);   // one start; the exit status when it ended early
     void ChooseFreePorts();            // free login and internal ports into the configuration
     int WaitExit(int timeoutMs);
 
