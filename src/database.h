@@ -8,10 +8,9 @@
 // made, that runs the statements handed to that pipe in the order they were
 // handed over, one at a time under the pipe's mutex (databaseworker.cpp).
 // Statements that share an order key reach the database in the order they
-// were queued. Everything else - queuing, dispatch,
-// collection, filing - runs on the main thread and takes no lock; the main
-// thread reads a record's outcome only after the worker has published the
-// record's exit code.
+// were queued. Everything else - queuing, dispatch, collection, filing - runs
+// on the main thread and takes no lock; the main thread reads a record's
+// outcome only after the worker has published the record's exit code.
 //
 // Every message of the layer goes to the console (stdout), never to the
 // system log.
