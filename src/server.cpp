@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include <atomic>
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -14,8 +15,10 @@
 Server server;
 
 // Set by SIGINT and SIGTERM: the connection attempts of start-up end at the
-// next attempt, the run loop at its next pass, and the teardown runs.
-static volatile sig_atomic_t stopRequested = 0;
+// next attempt, the run loop at its next pass, and the teardown runs. An
+// atomic, as any thread may take a signal; lock-free, so a handler may use it.
+static std::atomic<int> stopRequested{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 // The shortest packet files the server can use: the update-check answer
 // sends 28 bytes, and the default interface gets 6 bytes patched in.
@@ -48,9 +51,8 @@ Server::~Server()
 // a database that does not answer. Only async-signal-safe calls here.
 static void RequestStop(int signalNumber)
 {
-    if (stopRequested)
+    if (stopRequested.exchange(1))
         _exit(128 + signalNumber);
-    stopRequested = 1;
 }
 
 void InstallSignalHandlers()
@@ -58,7 +60,10 @@ void InstallSignalHandlers()
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = RequestStop;
+    // Neither signal interrupts the handler of the other on its thread.
     sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
