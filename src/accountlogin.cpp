@@ -90,7 +90,7 @@ int32_t HandleAccountLogin(PacketReader* reader, KelClient* client)
                           "SELECT Password, AccessLevel, AccountID, TimeAccountMarked, DurationOfMark, "
                           "InterfaceDataSize, InterfaceData FROM accounts WHERE Email=%s LIMIT 1",
                           emailHex);
-    uint32_t queryId = server.database.Query(query, length);
+    uint32_t queryId = server.database.Query(query, length, data->accountId);
     SetCallbackData(data, login, FreeLoginData);
     SetPendingQuery(data, queryId, OnAccountLoginResult);
     printf("Account Name: %s\n", WideTextForConsole(login->email, kMaxEmailUnits).c_str());
@@ -150,7 +150,7 @@ static void QueueMarkExpiry(uint32_t accountId)
     char query[100];
     int length = snprintf(query, sizeof query, "UPDATE accounts SET AccessLevel=50 WHERE AccountID=%u LIMIT 1",
                           accountId);
-    server.database.Execute(query, length);
+    server.database.Execute(query, length, accountId);
 }
 
 static void QueueComputerHash(const ClientData* data)
@@ -160,7 +160,7 @@ static void QueueComputerHash(const ClientData* data)
     char query[150];
     int length = snprintf(query, sizeof query, "UPDATE accounts SET CompHash=%s WHERE AccountID=\"%u\"@NOSTATUS",
                           compHashHex, data->accountId);
-    server.database.Execute(query, length);
+    server.database.Execute(query, length, data->accountId);
 }
 
 // Keeps the stored interface data, cut to what the row really holds.
@@ -184,7 +184,7 @@ static uint32_t QueueCharacterList(uint32_t accountId)
                           "Level, HeadArmor, ChestArmor, ArmsArmor, LegArmor, FeetArmor, SecondProfession, "
                           "CharacterType, MissionID FROM characters WHERE OwnerAccountID=\"%u\"",
                           accountId);
-    return server.database.Query(query, length);
+    return server.database.Query(query, length, accountId);
 }
 
 static int32_t Refuse(ClientData* data, uint32_t code)

@@ -97,7 +97,7 @@ int32_t HandleCharacterDelete(PacketReader* reader, KelClient* client)
     printf("Deleting: %s\n", WideTextForConsole(data->name, kCharacterNameUnits).c_str());
 
     std::string query = CharacterLookupQuery(data->name, session->accountId);
-    uint32_t queryId = server.database.Query(query.c_str(), int(query.size()));
+    uint32_t queryId = server.database.Query(query.c_str(), int(query.size()), session->accountId);
     SetPendingQuery(session, queryId, OnCharacterDeleteLookup);
     SetCallbackData(session, data, FreeCharacterDeleteData);
     return WholeBuffer(reader);
@@ -127,9 +127,9 @@ int32_t OnCharacterDeleteLookup(QUERY_RESULT* result, ClientData* client)
 
     // Both statements go out without waiting; the reply means "queued".
     std::string items = CharacterItemsDeleteQuery(characterId);
-    server.database.Execute(items.c_str(), int(items.size()));
+    server.database.Execute(items.c_str(), int(items.size()), client->accountId);
     std::string character = CharacterRowDeleteQuery(characterId, client->accountId);
-    server.database.Execute(character.c_str(), int(character.size()));
+    server.database.Execute(character.c_str(), int(character.size()), client->accountId);
     printf("Character deleted!\n");
 
     KelClient* connection = FindSessionClient(client);

@@ -9,13 +9,23 @@
 
 namespace {
 
-// Time-outs in seconds. A half-open connection must not hold a pipe forever.
+// Time-outs in seconds. A half-open connection must not hold a pipe forever,
+// but a statement whose answer is not awaited to the end may have run
+// without its outcome being known (databaseworker.cpp): the read time-out is
+// far above what a statement may take, a row-lock wait among others (50 s by
+// the server's default).
 constexpr unsigned int CONNECT_TIMEOUT = 10;
-constexpr unsigned int READ_TIMEOUT = 30;
+constexpr unsigned int READ_TIMEOUT = 600;
 constexpr unsigned int WRITE_TIMEOUT = 30;
 
-// A connection that reconnects by itself when the server restarts or drops
-// it after idle time, so the second try of a statement gets through.
+void CloseConnection(MYSQL* handle)
+{
+    mysql_close(handle);
+    delete handle;
+}
+
+// A connection that reconnects by itself, before the next statement is
+// sent, when the server restarts or drops it after idle time.
 MYSQL* OpenConnection(const char* host, const char* user, const char* password, const char* dbName,
                       unsigned int port)
 {
@@ -27,20 +37,28 @@ MYSQL* OpenConnection(const char* host, const char* user, const char* password, 
     mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &READ_TIMEOUT);
     mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &WRITE_TIMEOUT);
     if (!mysql_real_connect(handle, host, user, password, dbName, port, nullptr, 0)) {
-        mysql_close(handle);   // frees what the library allocated for the attempt
-        delete handle;
+        CloseConnection(handle);   // frees what the library allocated for the attempt
         return nullptr;
     }
     return handle;
 }
 
-PIPE MakePipe(MYSQL* handle)
+// A connection with its worker. A worker that cannot start fails the
+// connection: no thread is started once the server runs.
+bool OpenPipe(const char* host, const char* user, const char* password, const char* dbName, unsigned int port,
+              PIPE* pipe)
 {
-    PIPE pipe;
-    pipe.mysql = handle;
-    pipe.mutex = new NLmutex();
-    nlMutexInit(pipe.mutex);
-    return pipe;
+    pipe->mysql = OpenConnection(host, user, password, dbName, port);
+    if (!pipe->mysql)
+        return false;
+    pipe->worker = StartPipeWorker();
+    if (!pipe->worker) {
+        CloseConnection(pipe->mysql);
+        return false;
+    }
+    pipe->mutex = new NLmutex();
+    nlMutexInit(pipe->mutex);
+    return true;
 }
 
 } // namespace
@@ -85,8 +103,8 @@ bool Database::Connect(const char* host, const char* user, const char* password,
         pipeCount = MAX_PIPES;
     size_t first = pipes.size();
     for (int i = 0; i < pipeCount; ++i) {
-        MYSQL* handle = OpenConnection(host, user, password, dbName, port);
-        if (!handle) {
+        PIPE pipe;
+        if (!OpenPipe(host, user, password, dbName, port, &pipe)) {
             printf("Failed to connect to database!\n");
             // A retry starts from the same set, not on top of half of one.
             ClosePipes(first);
@@ -97,7 +115,7 @@ bool Database::Connect(const char* host, const char* user, const char* password,
         printf("    Success: User: %s\n", user);
         printf("    Success: Port: %d\n", static_cast<int>(port));
         printf("[+] Connected: Vessik Database %d\n", i);
-        pipes.push_back(MakePipe(handle));
+        pipes.push_back(pipe);
     }
     std::vector<int8_t> classes = QueryClassSplit(pipes.size());
     for (size_t i = 0; i < pipes.size(); ++i)
@@ -111,8 +129,7 @@ void Database::ClosePipe(PIPE& pipe)
     StopPipeWorker(pipe.worker);
     pipe.worker = nullptr;
     if (pipe.mysql) {
-        mysql_close(pipe.mysql);
-        delete pipe.mysql;
+        CloseConnection(pipe.mysql);
         pipe.mysql = nullptr;
     }
     if (pipe.mutex) {

@@ -4,12 +4,13 @@
 // statements that the main thread adds without waiting, and the statements'
 // outcomes filed by query id for the main thread to collect.
 //
-// Each pipe has one long-lived worker thread that runs the statements handed
-// to that pipe in the order they were handed over, one at a time under the
-// pipe's mutex (databaseworker.cpp). Everything else - queuing, dispatch,
-// collection, filing - runs on the main thread and takes no lock; the main
-// thread reads a record's outcome only after the worker has published the
-// record's exit code.
+// Each pipe has one long-lived worker thread, started when its connection is
+// made, that runs the statements handed to that pipe in the order they were
+// handed over, one at a time under the pipe's mutex (databaseworker.cpp).
+// Statements that share an order key reach the database in the order they
+// were queued. Everything else - queuing, dispatch, collection, filing - runs
+// on the main thread and takes no lock; the main thread reads a record's
+// outcome only after the worker has published the record's exit code.
 //
 // Every message of the layer goes to the console (stdout), never to the
 // system log.
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <list>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <mysql.h>
@@ -51,6 +53,7 @@ struct THREAD_INFO {
     uint8_t wantResult = 0;           // file a result also for a success without a set
     uint8_t reportNoEffect = 0;       // print a success that changed no rows
     uint8_t discard = 0;              // nobody will collect the outcome: free it when collected
+    uint32_t orderKey = 0;            // from the QUERY
 };
 
 // The outcome of one statement, filed under its query id.
@@ -66,7 +69,7 @@ struct PIPE {
     int8_t queryClass = 0;                // the class it serves first; 0 serves every class
     NLmutex* mutex = nullptr;             // held by the worker while it runs a statement
     std::list<THREAD_INFO*> threads;      // statements handed to it and not yet collected
-    PipeWorker* worker = nullptr;         // its worker thread, started at the first dispatch
+    PipeWorker* worker = nullptr;         // its worker thread, started with the connection
 };
 
 // One queued statement.
@@ -78,7 +81,10 @@ struct QUERY {
     uint8_t wantResult = 0;
     uint8_t reportNoEffect = 0;
     uint8_t discard = 0;          // set by Database::Discard
+    uint32_t orderKey = 0;        // statements of one key keep their queue order; 0: none
 };
+
+struct OpenClasses;
 
 class Database {
 public:
@@ -89,18 +95,21 @@ public:
 
     void Init();
 
-    // Opens pipeCount connections (at most 20) and assigns the query classes.
-    // False when pipeCount is 0 or less, or when a connection fails; the
-    // connections of a failed call are closed again.
+    // Opens pipeCount connections (at most 20), each with its worker, and
+    // assigns the query classes. False when pipeCount is 0 or less, or when a
+    // connection or its worker fails; the connections of a failed call are
+    // closed again.
     bool Connect(const char* host, const char* user, const char* password, const char* dbName,
                  unsigned int port, int pipeCount);
 
     // Queue a statement; length is its strlen. Return its query id (never 0).
-    uint32_t AddQuery(const char* text, int length, bool wantResult, int reportNoEffect);
-    uint32_t Query(const char* text, int length);
-    uint32_t QueryWithResult(const char* text, int length, bool wantResult);
+    // Statements queued with the same nonzero orderKey (one account's, say)
+    // reach the database in the order they were queued.
+    uint32_t AddQuery(const char* text, int length, bool wantResult, int reportNoEffect, uint32_t orderKey = 0);
+    uint32_t Query(const char* text, int length, uint32_t orderKey = 0);
+    uint32_t QueryWithResult(const char* text, int length, bool wantResult, uint32_t orderKey = 0);
     // Query for a statement nobody waits for: its outcome is freed, never filed.
-    uint32_t Execute(const char* text, int length);
+    uint32_t Execute(const char* text, int length, uint32_t orderKey = 0);
 
     // One pump step on the main thread: dispatch, collection. Never waits.
     void Process();
@@ -108,7 +117,7 @@ public:
     void Flush();
     // True when the next Process could hand a queued statement to a pipe.
     // (A statement that finishes raises nlSignalWake instead.)
-    bool HasWorkWaiting() const;
+    bool HasWorkWaiting();
 
     QUERY_RESULT* FindResult(uint32_t id);
     bool FreeResult(uint32_t id);
@@ -129,14 +138,25 @@ public:
     uint32_t processedCount;                              // statements that succeeded (wraps past 4e9)
 
 private:
-    void Dispatch();
-    PIPE* PipeFor(uint8_t queryClass);
+    // Where the statements of one order key are listed, and how many.
+    struct KeyedStatements {
+        size_t pipe;
+        size_t listed;
+    };
+
+    bool WalkQueue(bool handOver);
+    PIPE* PipeFor(const QUERY& query, const OpenClasses& classes);
+    void HandOver(QUERY& query, PIPE& pipe);
     void Collect(PIPE& pipe);
+    void Unlist(uint32_t orderKey);
     void Finish(THREAD_INFO* info, uint32_t exitCode);
     void File(uint32_t id, MYSQL_RES* result, int32_t affectedRows, bool discard);
     bool IsIdle() const;
     void ClosePipe(PIPE& pipe);
     void ClosePipes(size_t first);
+
+    std::unordered_map<uint32_t, KeyedStatements> listedKeys;   // keys with statements on a pipe
+    std::unordered_set<uint32_t> heldKeys;                      // keys kept queued by this walk
 };
 
 // The query class of a statement (1 to 4) by its first character, its length

@@ -7,6 +7,12 @@
 #include "databaseworker.h"
 #include "threads.h"
 
+// Which query classes some pipe would still take.
+struct OpenClasses {
+    bool open[5] = {};
+    bool any = false;
+};
+
 namespace {
 
 constexpr uint32_t COUNTER_LIMIT = 4000000000u;
@@ -29,14 +35,9 @@ THREAD_INFO* NewThreadInfo(const QUERY& query, const PIPE& pipe)
     info->wantResult = query.wantResult;
     info->reportNoEffect = query.reportNoEffect;
     info->discard = query.discard;
+    info->orderKey = query.orderKey;
     return info;
 }
-
-// Which query classes some pipe would still take.
-struct OpenClasses {
-    bool open[5] = {};
-    bool any = false;
-};
 
 OpenClasses FindOpenClasses(const std::vector<PIPE>& pipes)
 {
@@ -56,45 +57,75 @@ OpenClasses FindOpenClasses(const std::vector<PIPE>& pipes)
 
 void Database::Process()
 {
-    Dispatch();
+    WalkQueue(true);
     for (PIPE& pipe : pipes)
         Collect(pipe);
 }
 
-// The first pipe, in index order, that takes a statement of this class.
-PIPE* Database::PipeFor(uint8_t queryClass)
+// The pipe that may take a statement now, or null. A keyed statement stays
+// behind the earlier ones of its key: it waits while one of them is still
+// queued, and follows them onto their pipe while one is listed there (a
+// pipe's worker runs its statements in hand-over order). Everything else
+// goes to the first pipe, in index order, that takes its class.
+PIPE* Database::PipeFor(const QUERY& query, const OpenClasses& classes)
 {
+    if (query.orderKey != 0) {
+        if (heldKeys.count(query.orderKey))
+            return nullptr;
+        auto listed = listedKeys.find(query.orderKey);
+        if (listed != listedKeys.end()) {
+            PIPE& pipe = pipes[listed->second.pipe];
+            return pipe.threads.size() < PIPE_WORKER_LIMIT ? &pipe : nullptr;
+        }
+    }
+    if (!classes.open[query.queryClass])
+        return nullptr;
     for (PIPE& pipe : pipes) {
-        if (PipeTakes(pipe, queryClass))
+        if (PipeTakes(pipe, query.queryClass))
             return &pipe;
     }
     return nullptr;
 }
 
-// Walks the queue from the front. A statement no pipe takes stays queued and
-// the ones behind it are still tried, so a later one may start first.
-void Database::Dispatch()
+// Walks the queue from the front and hands every statement that a pipe
+// takes to it; a statement no pipe takes stays queued and the ones behind it
+// are still tried, so a later one may start first (unless it shares an
+// order key). Without handOver it only tells whether a pipe would take one.
+// Once no class is open every pipe is full, so the walk ends there.
+bool Database::WalkQueue(bool handOver)
 {
+    if (!heldKeys.empty())
+        heldKeys.clear();
     OpenClasses classes = FindOpenClasses(pipes);
+    bool handed = false;
     for (auto query = queue.begin(); query != queue.end() && classes.any;) {
-        if (!classes.open[query->queryClass]) {
+        PIPE* pipe = PipeFor(*query, classes);
+        if (!pipe) {
+            if (query->orderKey != 0)
+                heldKeys.insert(query->orderKey);
             ++query;
             continue;
         }
-        PIPE* pipe = PipeFor(query->queryClass);
-        if (!pipe->worker)
-            pipe->worker = StartPipeWorker();
-        if (!pipe->worker) {
-            // The statement stays queued and is tried again in the next pass.
-            printf("Query Thread Creation Failed! Query: %s\n", query->text);
-            return;
-        }
-        THREAD_INFO* info = NewThreadInfo(*query, *pipe);   // takes over the text
-        pipe->threads.push_back(info);
-        HandToPipeWorker(pipe->worker, info);
+        if (!handOver)
+            return true;
+        HandOver(*query, *pipe);
+        handed = true;
         query = queue.erase(query);
         classes = FindOpenClasses(pipes);
     }
+    return handed;
+}
+
+void Database::HandOver(QUERY& query, PIPE& pipe)
+{
+    THREAD_INFO* info = NewThreadInfo(query, pipe);   // takes over the text
+    pipe.threads.push_back(info);
+    if (query.orderKey != 0) {
+        KeyedStatements& keyed = listedKeys[query.orderKey];
+        keyed.pipe = size_t(&pipe - pipes.data());
+        ++keyed.listed;
+    }
+    HandToPipeWorker(pipe.worker, info);
 }
 
 void Database::Collect(PIPE& pipe)
@@ -107,8 +138,19 @@ void Database::Collect(PIPE& pipe)
             continue;
         }
         entry = pipe.threads.erase(entry);
+        Unlist(info->orderKey);
         Finish(info, exitCode);
     }
+}
+
+// One statement of the key has left its pipe.
+void Database::Unlist(uint32_t orderKey)
+{
+    if (orderKey == 0)
+        return;
+    auto keyed = listedKeys.find(orderKey);
+    if (--keyed->second.listed == 0)
+        listedKeys.erase(keyed);
 }
 
 // Reports and files the outcome of an ended statement by the filing table,
@@ -138,16 +180,9 @@ void Database::Finish(THREAD_INFO* info, uint32_t exitCode)
     FreeThreadInfo(info);
 }
 
-bool Database::HasWorkWaiting() const
+bool Database::HasWorkWaiting()
 {
-    OpenClasses classes = FindOpenClasses(pipes);
-    if (!classes.any)
-        return false;
-    for (const QUERY& query : queue) {
-        if (classes.open[query.queryClass])
-            return true;
-    }
-    return false;
+    return WalkQueue(false);
 }
 
 bool Database::IsIdle() const

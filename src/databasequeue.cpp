@@ -30,7 +30,7 @@ uint8_t QueryClassOf(const char* text, int length, size_t pipeCount)
     return isLong && pipeCount >= 3 ? 2 : 1;
 }
 
-uint32_t Database::AddQuery(const char* text, int length, bool wantResult, int reportNoEffect)
+uint32_t Database::AddQuery(const char* text, int length, bool wantResult, int reportNoEffect, uint32_t orderKey)
 {
     if (!text)
         text = "";
@@ -53,6 +53,7 @@ uint32_t Database::AddQuery(const char* text, int length, bool wantResult, int r
     query.length = static_cast<uint32_t>(sentLength + 1);   // the NUL goes out as the last byte
     query.id = nextQueryId;
     query.wantResult = wantResult;
+    query.orderKey = orderKey;
     // Id 0 means "nothing pending" to the sessions, so the count skips it.
     if (++nextQueryId == 0)
         nextQueryId = 1;
@@ -62,19 +63,19 @@ uint32_t Database::AddQuery(const char* text, int length, bool wantResult, int r
     return query.id;
 }
 
-uint32_t Database::Query(const char* text, int length)
+uint32_t Database::Query(const char* text, int length, uint32_t orderKey)
 {
-    return AddQuery(text, length, false, 1);
+    return AddQuery(text, length, false, 1, orderKey);
 }
 
-uint32_t Database::QueryWithResult(const char* text, int length, bool wantResult)
+uint32_t Database::QueryWithResult(const char* text, int length, bool wantResult, uint32_t orderKey)
 {
-    return AddQuery(text, length, wantResult, 1);
+    return AddQuery(text, length, wantResult, 1, orderKey);
 }
 
-uint32_t Database::Execute(const char* text, int length)
+uint32_t Database::Execute(const char* text, int length, uint32_t orderKey)
 {
-    uint32_t id = Query(text, length);
+    uint32_t id = Query(text, length, orderKey);
     queue.back().discard = 1;
     return id;
 }

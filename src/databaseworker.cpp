@@ -5,6 +5,8 @@
 #include <deque>
 #include <mutex>
 
+#include <errmsg.h>
+
 #include "threads.h"
 
 struct PipeWorker {
@@ -39,6 +41,27 @@ DWORD PipeWorkerProc(void* parameter)
     }
     mysql_thread_end();
     return 0;
+}
+
+// Whether a statement whose first try failed with this error may be sent
+// once more: only when that try cannot have changed anything. The server
+// refused it with an error of its own (a failed statement changes nothing),
+// or it never reached the server (no connection could be made, or sending
+// failed). A connection lost while the answer was awaited - a read time-out
+// among others - leaves the statement's fate open: it may have run, so it is
+// not sent again and its failure is filed. A connection that was dropped
+// while idle is made anew by the client library before the first try.
+bool FirstTryChangedNothing(unsigned int error)
+{
+    bool clientError = (error >= CR_MIN_ERROR && error <= CR_MAX_ERROR) ||
+                       (error >= CER_MIN_ERROR && error <= CER_MAX_ERROR);
+    return !clientError || error == CR_CONNECTION_ERROR || error == CR_CONN_HOST_ERROR ||
+           error == CR_SERVER_GONE_ERROR;
+}
+
+bool RunStatement(THREAD_INFO* info)
+{
+    return mysql_real_query(info->mysql, info->text, info->length) == 0;
 }
 
 char* CopyText(const char* text)
@@ -97,10 +120,7 @@ void FreeThreadInfo(THREAD_INFO* info)
 uint32_t QueryThreadProc(THREAD_INFO* info)
 {
     nlMutexLock(info->mutex);
-    // One retry: with the reconnect option the second try runs on a fresh
-    // connection when the first found the old one gone.
-    bool ok = mysql_real_query(info->mysql, info->text, info->length) == 0 ||
-              mysql_real_query(info->mysql, info->text, info->length) == 0;
+    bool ok = RunStatement(info) || (FirstTryChangedNothing(mysql_errno(info->mysql)) && RunStatement(info));
     info->affectedRows = static_cast<uint32_t>(mysql_affected_rows(info->mysql));
     if (ok) {
         // Always store: an unread result set would put the connection out of step.

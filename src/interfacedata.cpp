@@ -48,7 +48,7 @@ int32_t HandleAccountDataFromClient(PacketReader* reader, KelClient* client)
     std::string query = InterfaceDataUpdateQuery(reader->GetData() + kInterfaceDataOffset,
                                                  size - kInterfaceDataOffset, session->accountId);
     // Nothing waits for the UPDATE: the reply means "queued".
-    server.database.Execute(query.c_str(), int(query.size()));
+    server.database.Execute(query.c_str(), int(query.size()), session->accountId);
     WriteStreamSuccess(client, session->requestId);
     return consumed;
 }

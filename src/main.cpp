@@ -9,10 +9,9 @@
 
 int main()
 {
-    // Block-buffered: the run loop flushes the console before it pauses
-    // (every pass when it never pauses), and the system log flushes its own
-    // lines, so traces appear in time without a write per line. Whatever
-    // remains goes out at exit.
+    // Block-buffered: the run loop flushes the console once per pass, and
+    // the system log flushes its own lines, so traces appear in time without
+    // a write per line. Whatever remains goes out at exit.
     setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
     // Result sets are allocated by the database workers and freed by the
     // main thread. With the allocator's default threshold nearly every such

@@ -1,8 +1,11 @@
 #include "server.h"
 
+#include <atomic>
 #include <climits>
 #include <csignal>
 #include <cstring>
+
+#include <unistd.h>
 
 #include "configfile.h"
 #include "item.h"
@@ -11,8 +14,11 @@
 
 Server server;
 
-// Set by SIGINT and SIGTERM; the run loop ends at its next pass.
-static volatile sig_atomic_t stopRequested = 0;
+// Set by SIGINT and SIGTERM: the connection attempts of start-up end at the
+// next attempt, the run loop at its next pass, and the teardown runs. An
+// atomic, as any thread may take a signal; lock-free, so a handler may use it.
+static std::atomic<int> stopRequested{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 // The shortest packet files the server can use: the update-check answer
 // sends 28 bytes, and the default interface gets 6 bytes patched in.
@@ -41,9 +47,12 @@ Server::~Server()
     Shutdown();
 }
 
-static void RequestStop(int)
+// A second signal ends the process at once, for a teardown that waits on
+// a database that does not answer. Only async-signal-safe calls here.
+static void RequestStop(int signalNumber)
 {
-    stopRequested = 1;
+    if (stopRequested.exchange(1))
+        _exit(128 + signalNumber);
 }
 
 void InstallSignalHandlers()
@@ -51,7 +60,10 @@ void InstallSignalHandlers()
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = RequestStop;
+    // Neither signal interrupts the handler of the other on its thread.
     sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
@@ -166,7 +178,7 @@ static int ConnectDatabase(const StartupSettings& s)
     server.database.Init();
     server.log.Write("    Attempting connections to the database server...\n");
     bool connected = false;
-    for (uint16_t attempt = 0; attempt < s.dbMaxRetries && !connected; attempt++) {
+    for (uint16_t attempt = 0; attempt < s.dbMaxRetries && !connected && !stopRequested; attempt++) {
         connected = server.database.Connect(s.dbIp, s.dbUser, s.dbPass, s.dbName, s.dbPort,
                                             s.dbMaxPipes);
         if (!connected)
@@ -250,9 +262,6 @@ void Server::PauseUntilWork()
     // A full server leaves new connections waiting; they must not end every pause.
     NLsocket listeners[] = {loginNet->HasRoom() ? loginNet->listenSocket : NL_INVALID,
                             internalNet->HasRoom() ? internalNet->listenSocket : NL_INVALID};
-    // The console is block-buffered (main): its lines wait in the buffer
-    // while the loop is busy and go out in one write before it pauses.
-    fflush(stdout);
     nlWaitForInput(groups, 2, listeners, 2, 1);
 }
 
@@ -264,10 +273,11 @@ int Server::Run()
         loginNet->Poll();
         CloseRefusedConnections();
         internalNet->Poll();
+        // The console is block-buffered (main): a pass's lines go out in one
+        // write; with nothing printed this costs no system call.
+        fflush(stdout);
         if (throttleCpu)
             PauseUntilWork();
-        else
-            fflush(stdout);   // a loop that never pauses shows its lines every pass
     }
     return 0;
 }

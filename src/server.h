@@ -39,7 +39,7 @@ public:
     SysLog log;                        // Logs/LsSysLog.txt, echoed on the console
 
     bool lockServerAtStart = false;    // LockServerAtStart: only high access levels may log in
-    bool throttleCpu = false;          // ThrottleCPU: pause up to 1 ms per pass of the loop
+    bool throttleCpu = false;          // ThrottleCPU: pause up to 1 ms per pass, ended by work
     char gameServPass[25] = {};        // GameServPass: kept for the game-server side
     uint16_t maxGameServers = 0;       // MaxGameServers: client maximum of the internal port
     bool detectGameServIp = false;     // DetectGameServIP: kept only
@@ -69,8 +69,9 @@ private:
 
 extern Server server;
 
-// SIGINT and SIGTERM end the run loop so that the teardown runs; SIGPIPE is
-// ignored (a peer that closed must not kill the server).
+// SIGINT and SIGTERM end the start-up's connection attempts or the run loop
+// so that the teardown runs, and a second one ends the process at once;
+// SIGPIPE is ignored (a peer that closed must not kill the server).
 void InstallSignalHandlers();
 
 // Length of an open file, its position left unchanged; -1 for a null

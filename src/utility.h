@@ -15,10 +15,12 @@
 
 // Stops the program when a pointer the caller must supply is null. Unlike
 // assert() it stays in release builds: the report names the condition, the
-// source file and the line.
+// source file and the line. The console is block-buffered, so its lines are
+// written out first: they show what led there.
 #define LS_ASSERT(condition)                                                      \
     do {                                                                          \
         if (!(condition)) {                                                       \
+            fflush(stdout);                                                       \
             fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", #condition, \
                     __FILE__, __LINE__);                                          \
             abort();                                                              \

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "abusekit.h"
 #include "database.h"
 #include "testdb.h"
 #include "threads.h"
@@ -30,6 +31,15 @@ size_t ThreadCount()
         count += entry->d_name[0] != '.';
     closedir(tasks);
     return count;
+}
+
+// The server's connections to the database (SHOW PROCESSLIST rows: Id, User,
+// Host, db, Command, Time, State, Info, ...).
+std::vector<std::vector<std::optional<std::string>>> Connections(FreshDatabase& fresh)
+{
+    auto rows = fresh.Rows("SHOW PROCESSLIST");
+    std::erase_if(rows, [&](const auto& row) { return row[3] != fresh.Name(); });
+    return rows;
 }
 
 uint32_t Queue(Database& db, const std::string& text) { return db.Query(text.c_str(), int(text.size())); }
@@ -404,26 +414,57 @@ TEST_F(DatabaseTest, DiscardedOutcomesAreNeverFiled)
     EXPECT_EQ(db.GetResultCount(), 0u);
 }
 
-TEST_F(DatabaseTest, AStatementWhoseWorkerCannotStartStaysQueued)
+TEST_F(DatabaseTest, AWorkerThatCannotStartFailsItsConnection)
 {
     Database db;
-    ASSERT_TRUE(Connect(db, 1));
+    FailThreadCreationsForTest(1);
+    EXPECT_FALSE(Connect(db, 3));
+    EXPECT_EQ(lastOutput, "Failed to connect to database!\n");
+    EXPECT_TRUE(db.pipes.empty());
+    EXPECT_TRUE(abuse::WaitUntil([&] { return Connections(fresh).size() == 1; }));   // the test's own
+    ASSERT_TRUE(Connect(db, 3));
     std::string insert = "INSERT INTO accounts(Email) VALUES(0x77)";
     uint32_t id = db.QueryWithResult(insert.c_str(), int(insert.size()), true);
-    FailThreadCreationsForTest(1);
-    EXPECT_EQ(Captured([&] { db.Process(); }), "Query Thread Creation Failed! Query: " + insert + "\n");
-    EXPECT_EQ(db.queue.size(), 1u);
     EXPECT_EQ(FlushCaptured(db), "");
     ASSERT_NE(db.FindResult(id), nullptr);
     EXPECT_EQ(db.FindResult(id)->affectedRows, 1);
     db.FreeResult(id);
 }
 
+// The client library stops awaiting an answer after its read time-out while
+// the server may still run the statement: it must not be sent again, and
+// the outcome filed must be the one the statement had.
+TEST_F(DatabaseTest, AStatementHeldByARowLockPastHalfAMinuteRunsOnce)
+{
+    fresh.Exec("INSERT INTO accounts(AccountID, Email) VALUES(7, 0x07)");
+    fresh.Exec("BEGIN; SELECT AccountID FROM accounts WHERE AccountID=7 FOR UPDATE");
+    Database db;
+    ASSERT_TRUE(Connect(db, 1));
+    std::string update = "UPDATE accounts SET DurationOfMark=DurationOfMark+1 WHERE AccountID=7";
+    uint32_t id = db.QueryWithResult(update.c_str(), int(update.size()), true);
+    db.Process();
+    // Released well before the server's own lock wait (50 s) ends.
+    EXPECT_TRUE(abuse::WaitUntil([&] {
+        for (const auto& connection : Connections(fresh)) {
+            if (connection[7].value_or("").rfind("UPDATE accounts SET DurationOfMark", 0) == 0 &&
+                std::stoi(connection[5].value_or("0")) > 30)
+                return true;
+        }
+        return false;
+    }, 45000));
+    fresh.Exec("COMMIT");
+    EXPECT_EQ(FlushCaptured(db), "");
+    ASSERT_NE(db.FindResult(id), nullptr);
+    EXPECT_EQ(db.FindResult(id)->affectedRows, 1);
+    db.FreeResult(id);
+    EXPECT_EQ(fresh.Value("SELECT DurationOfMark FROM accounts WHERE AccountID=7"), "1");
+}
+
 TEST_F(DatabaseTest, AKilledConnectionIsReopenedForTheNextStatement)
 {
     Database db;
     ASSERT_TRUE(Connect(db, 1));
-    unsigned long connectionId = mysql_thread_id(db.pipes[0].mysql);   // no worker runs yet
+    unsigned long connectionId = mysql_thread_id(db.pipes[0].mysql);   // its worker is idle
     fresh.Exec("KILL " + std::to_string(connectionId));
     uint32_t id = Queue(db, "SELECT COUNT(*) FROM accounts");
     EXPECT_EQ(FlushCaptured(db), "");

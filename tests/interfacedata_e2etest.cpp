@@ -157,6 +157,28 @@ TEST_F(InterfaceDataTest, FixedFieldsSplitAcrossWritesAreAwaited)
     EXPECT_EQ(std::string(data.begin(), data.end()), Row("InterfaceData"));
 }
 
+// Layouts acknowledged one after another reach the row in that order, also
+// while more of them wait for the row than one connection takes on (25),
+// and a new login on the same connection reads the row after them.
+TEST_F(InterfaceDataTest, LayoutsWrittenWhileTheRowIsLockedAreStoredInOrder)
+{
+    EXPECT_EQ(HexBytes(DefaultAccountData(client, 1).bytes), HexBytes(LogInForAccountData(client, 1)));
+    db.Exec("BEGIN; SELECT AccountID FROM accounts WHERE AccountID=" + std::to_string(account) + " FOR UPDATE");
+    std::vector<uint8_t> data = Pattern(120);
+    for (uint8_t n = 0; n < 30; n++) {
+        data[6] = n;
+        ASSERT_TRUE(client.SendRaw(DataMessage(100 + n, data).bytes));
+        ExpectTerminator(client, 100 + n, 0);
+    }
+    ExpectStillServed(client);   // by now the last UPDATE has left the queue
+    db.Exec("COMMIT");
+
+    std::vector<uint8_t> expected = Fields().Op(client, "ACCOUNT_DATA").U32(200).bytes;
+    expected.insert(expected.end(), data.begin() + 6, data.end());
+    EXPECT_EQ(HexBytes(expected), HexBytes(LogInForAccountData(client, 200)));
+    EXPECT_EQ(std::string(data.begin(), data.end()), Row("InterfaceData"));
+}
+
 TEST_F(InterfaceDataTest, RefusedLoginToAnotherAccountLeavesItsRowAlone)
 {
     uint32_t other = AddAccount(db, AccountRow{u"bob@x", PasswordDigest(u"hidden")});

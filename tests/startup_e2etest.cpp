@@ -3,15 +3,19 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "abusekit.h"
 #include "serverprocess.h"
 #include "testclient.h"
 
@@ -43,26 +47,49 @@ std::string InternalStarted(const ServerProcess& server)
            ") started.\n";
 }
 
-// A socket listening on a port, so that the server cannot listen there.
+// A socket listening on a port (a free one by default) that never accepts:
+// the server cannot listen there, and a client that connects hears nothing.
 class PortBlocker {
 public:
-    explicit PortBlocker(uint16_t port)
+    explicit PortBlocker(uint16_t port = 0)
     {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address = {};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(port);
+        socklen_t length = sizeof address;
         ok_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-              listen(fd_, 1) == 0;
+              listen(fd_, 1) == 0 &&
+              getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+        port_ = ntohs(address.sin_port);
     }
     ~PortBlocker() { close(fd_); }
     bool ok() const { return ok_; }
+    uint16_t port() const { return port_; }
+    // True once a connection waits to be accepted.
+    bool WaitForConnection(int timeoutMs = 30000)
+    {
+        pollfd waiting = {fd_, POLLIN, 0};
+        return poll(&waiting, 1, timeoutMs) == 1;
+    }
 
 private:
     int fd_;
     bool ok_;
+    uint16_t port_;
 };
+
+// Whether a signal sent to the process has not been taken by it yet.
+bool SignalPending(pid_t pid, int signalNumber)
+{
+    std::string status = ReadFileText("/proc/" + std::to_string(pid) + "/status");
+    size_t field = status.find("ShdPnd:");
+    if (field == std::string::npos)
+        return false;
+    unsigned long long pending = std::stoull(status.substr(field + 7), nullptr, 16);
+    return (pending >> (signalNumber - 1)) & 1;
+}
 
 class StartupTest : public ::testing::Test {
 protected:
@@ -73,6 +100,20 @@ protected:
     {
         EXPECT_EQ(-code, server.RunToExit()) << server.ConsoleText();
         EXPECT_EQ(log, server.LogText()) << server.ConsoleText();
+    }
+
+    // Starts the server against a database port that accepts connections
+    // and never answers (each attempt lasts the connect time-out, 10 s), and
+    // waits until an attempt is under way.
+    void StartConnectingToSilentDatabase(PortBlocker& silent)
+    {
+        ASSERT_TRUE(silent.ok());
+        DatabaseSettings database = TestServerDatabase();
+        database.port = silent.port();
+        server.UseDatabase(database);
+        server.SetConfig("MaxRetryConnects", "1000");
+        ASSERT_TRUE(server.StartUntilLogged(kAttempting)) << server.Failure();
+        ASSERT_TRUE(silent.WaitForConnection());
     }
 
     ServerProcess server;
@@ -103,6 +144,28 @@ TEST_F(StartupTest, SigintAlsoEndsTheLoopWithTheTeardown)
     ASSERT_EQ(0, server.Stop());
     EXPECT_TRUE(client.WaitClosed());
     EXPECT_NE(std::string::npos, server.LogText().find(kNetworkDown));
+}
+
+TEST_F(StartupTest, SigtermDuringConnectionAttemptsEndsThemWithTheTeardown)
+{
+    PortBlocker silent;
+    ASSERT_NO_FATAL_FAILURE(StartConnectingToSilentDatabase(silent));
+    // Stop waits 30 s: the attempt under way ends within its 10 s, no other begins.
+    EXPECT_EQ(6, server.Stop()) << server.ConsoleText();
+    std::string end = std::string("[!] Could not connect to the database server.\n") + kLoginDown +
+                      kInternalDown + kNetworkDown;
+    std::string log = server.LogText();
+    EXPECT_EQ(end, log.substr(log.size() - std::min(log.size(), end.size()))) << log;
+}
+
+TEST_F(StartupTest, ASecondSignalEndsTheProcessAtOnce)
+{
+    PortBlocker silent;
+    ASSERT_NO_FATAL_FAILURE(StartConnectingToSilentDatabase(silent));
+    ASSERT_EQ(0, kill(server.Pid(), SIGINT));
+    ASSERT_TRUE(abuse::WaitUntil([&] { return !SignalPending(server.Pid(), SIGINT); }));
+    EXPECT_EQ(128 + SIGTERM, server.Stop());   // before the attempt under way ends
+    EXPECT_EQ(std::string::npos, server.LogText().find("[*] Server Shutdown"));
 }
 
 TEST_F(StartupTest, MissingConfigurationFile)

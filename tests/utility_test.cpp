@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include <unistd.h>
+
 #include "utility.h"
 
 namespace {
@@ -229,4 +231,16 @@ TEST(UtilityDeathTest, NullTextStopsTheProgram)
     EXPECT_DEATH(UnicodeToAscii(nullptr), "c!=NULL.*utility");
     EXPECT_DEATH(UnicodeToAsciiInPlace(nullptr), "pString!=NULL.*utility");
     EXPECT_DEATH(AsciiToUnicodeInPlace(nullptr), "pString!=NULL");
+}
+
+TEST(UtilityDeathTest, ConsoleLinesBeforeTheStopAreWrittenOut)
+{
+    EXPECT_DEATH(
+        {
+            dup2(2, 1);   // the console into what the death test reads
+            setvbuf(stdout, nullptr, _IOFBF, 4096);
+            printf("the last console line\n");
+            UnicodeToAscii(nullptr);
+        },
+        "the last console line\n.*Assertion failed");
 }

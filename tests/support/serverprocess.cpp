@@ -182,11 +182,16 @@ int ServerProcess::WaitExit(int timeoutMs)
 
 bool ServerProcess::Start()
 {
+    return StartUntilLogged("[*] Server Ready for Connections");
+}
+
+bool ServerProcess::StartUntilLogged(const std::string& line)
+{
     // A port that was free when chosen may be taken by a parallel test
     // before the server binds it (exit status 4 or 5): choose again.
     for (int attempt = 1;; attempt++) {
         int status = -1;
-        if (StartOnce(&status))
+        if (StartOnce(line, &status))
             return true;
         if (attempt == 3 || (status != 4 && status != 5))
             return false;
@@ -194,13 +199,13 @@ bool ServerProcess::Start()
     }
 }
 
-bool ServerProcess::StartOnce(int* exitStatus)
+bool ServerProcess::StartOnce(const std::string& line, int* exitStatus)
 {
     failure_.clear();
     if (!Spawn())
         return false;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
-    while (LogText().find("[*] Server Ready for Connections") == std::string::npos) {
+    while (LogText().find(line) == std::string::npos) {
         int status = WaitExit(0);
         if (status >= 0) {
             *exitStatus = status;
@@ -209,7 +214,7 @@ bool ServerProcess::StartOnce(int* exitStatus)
             return false;
         }
         if (std::chrono::steady_clock::now() > deadline) {
-            failure_ = "the server was not ready in time.\nLog:\n" + LogText() + "\nConsole:\n" +
+            failure_ = "the server did not log \"" + line + "\" in time.\nLog:\n" + LogText() + "\nConsole:\n" +
                        ConsoleText();
             return false;
         }

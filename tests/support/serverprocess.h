@@ -65,6 +65,8 @@ public:
     // "[*] Server Ready for Connections" in its log. False, with the reason
     // in Failure(), when the process exits first or the wait runs out.
     bool Start();
+    // The same, waiting for another line of the log instead.
+    bool StartUntilLogged(const std::string& line);
     // Writes the configuration, starts the server and waits for it to exit
     // by itself; its exit status, or -1 when it did not exit in time.
     int RunToExit();
@@ -82,7 +84,7 @@ public:
 private:
     void WriteConfig();
     bool Spawn();
-    bool StartOnce(int* exitStatus);   // one start; the exit status when it ended early
+    bool StartOnce(const std::string& line, int* exitStatus);   // one start; the exit status when it ended early
     void ChooseFreePorts();            // free login and internal ports into the configuration
     int WaitExit(int timeoutMs);
 
