@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "abusekit.h"
+#include "waituntil.h"
 #include "database.h"
 #include "testdb.h"
 #include "threads.h"
@@ -421,7 +421,7 @@ TEST_F(DatabaseTest, AWorkerThatCannotStartFailsItsConnection)
     EXPECT_FALSE(Connect(db, 3));
     EXPECT_EQ(lastOutput, "Failed to connect to database!\n");
     EXPECT_TRUE(db.pipes.empty());
-    EXPECT_TRUE(abuse::WaitUntil([&] { return Connections(fresh).size() == 1; }));   // the test's own
+    EXPECT_TRUE(WaitUntil([&] { return Connections(fresh).size() == 1; }));   // the test's own
     ASSERT_TRUE(Connect(db, 3));
     std::string insert = "INSERT INTO accounts(Email) VALUES(0x77)";
     uint32_t id = db.QueryWithResult(insert.c_str(), int(insert.size()), true);
@@ -444,7 +444,7 @@ TEST_F(DatabaseTest, AStatementHeldByARowLockPastHalfAMinuteRunsOnce)
     uint32_t id = db.QueryWithResult(update.c_str(), int(update.size()), true);
     db.Process();
     // Released well before the server's own lock wait (50 s) ends.
-    EXPECT_TRUE(abuse::WaitUntil([&] {
+    EXPECT_TRUE(WaitUntil([&] {
         for (const auto& connection : Connections(fresh)) {
             if (connection[7].value_or("").rfind("UPDATE accounts SET DurationOfMark", 0) == 0 &&
                 std::stoi(connection[5].value_or("0")) > 30)

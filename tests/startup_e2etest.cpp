@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "abusekit.h"
+#include "waituntil.h"
 #include "serverprocess.h"
 #include "testclient.h"
 
@@ -163,7 +163,7 @@ TEST_F(StartupTest, ASecondSignalEndsTheProcessAtOnce)
     PortBlocker silent;
     ASSERT_NO_FATAL_FAILURE(StartConnectingToSilentDatabase(silent));
     ASSERT_EQ(0, kill(server.Pid(), SIGINT));
-    ASSERT_TRUE(abuse::WaitUntil([&] { return !SignalPending(server.Pid(), SIGINT); }));
+    ASSERT_TRUE(WaitUntil([&] { return !SignalPending(server.Pid(), SIGINT); }));
     EXPECT_EQ(128 + SIGTERM, server.Stop());   // before the attempt under way ends
     EXPECT_EQ(std::string::npos, server.LogText().find("[*] Server Shutdown"));
 }
