@@ -21,6 +21,7 @@
 #include "database.h"
 #include "fields.h"
 #include "fuzzsupport.h"
+#include "handshake.h"
 #include "item.h"
 #include "kelclient.h"
 #include "loginmessages.h"
@@ -176,8 +177,8 @@ inline void TearDown()
             mysql_free_result(entry.second.result);
     server.database.results.clear();
     server.database.nextQueryId = 2;
-    server.refusedSockets.clear();
-    server.closedSessions.clear();
+    sessionLists.refusedSockets.clear();
+    sessionLists.closedSessions.clear();
     server.clientIds.Clear();
     server.clientIds.Init();
 }

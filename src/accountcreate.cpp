@@ -1,66 +1,44 @@
 #include "accountcreate.h"
 
-#include <cstdio>
-#include <cstring>
-
 #include "kelclient.h"
+#include "loginwire.h"
 #include "packetreader.h"
 #include "replies.h"
 #include "server.h"
 #include "sessions.h"
-#include "utility.h"
+#include "sqltext.h"
 
 // Request id, then the e-mail's unit count.
 static const uint32_t kFixedSize = 8;
 
-static int32_t WholeBuffer(const PacketReader* reader)
-{
-    return reader->size > INT32_MAX ? INT32_MAX : int32_t(reader->size);
-}
-
-// Hex text of the whole 130-byte e-mail block, zero padding included: the
-// account's key as the SQL texts name it.
-struct EmailHex {
-    char text[2 * kEmailBlockSize + 3];
-    explicit EmailHex(const uint8_t* email) { BytesToHexString(email, kEmailBlockSize, text); }
-};
-
 int32_t HandleCreateAccount(PacketReader* reader, KelClient* client)
 {
-    if (reader->Remaining() < kFixedSize - 2)
+    if (!reader->Has(kFixedSize))
         return 0;
-    ClientData* data = server.GetClientData(client->id);
-    if (!data)
-        return WholeBuffer(reader);
+    ClientData* session = server.GetClientData(client->id);
+    if (!session)
+        return reader->ConsumeAll();
     uint32_t requestId = reader->ReadU32();
     uint32_t units = reader->ReadU16();
     if (units > kMaxEmailUnits) {
         // No account can have a longer e-mail; the bytes it announces are
         // never waited for.
-        data->requestId = requestId;
-        SendStreamTerminator(RESULT_REQUEST_FAILED, requestId, data->socket);
-        return WholeBuffer(reader);
+        session->requestId = requestId;
+        SendStreamTerminator(RESULT_REQUEST_FAILED, requestId, session->socket);
+        return reader->ConsumeAll();
     }
-    if (reader->Remaining() < 2 * units)
+    if (!reader->Has(kFixedSize + 2 * units))
         return 0;
 
-    data->requestId = requestId;
-    data->chainRequestId = requestId;
-    uint8_t email[kEmailBlockSize];
-    memset(email, 0, sizeof email);
-    reader->ReadBytes(email, 2 * units);
-    delete[] data->email;
-    data->email = new uint8_t[kEmailBlockSize];
-    memcpy(data->email, email, kEmailBlockSize);
-
-    char query[320];
-    int length = snprintf(query, sizeof query, "SELECT email FROM accounts WHERE email=%s LIMIT 1",
-                          EmailHex(email).text);
-    uint32_t queryId = server.database.Query(query, length);
-    // A chain still pending is abandoned: only the newest request is answered.
-    SetCallbackData(data, nullptr, nullptr);
-    SetPendingQuery(data, queryId, OnCreateAccountEmailChecked);
-    return WholeBuffer(reader);
+    session->requestId = requestId;
+    delete[] session->email;
+    session->email = new uint8_t[kEmailBlockSize]();
+    reader->ReadBytes(session->email, 2 * units);
+    // The account's key is the whole block, zero padding included.
+    uint32_t queryId = server.database.Query(FormatText(
+        "SELECT email FROM accounts WHERE email=%s LIMIT 1", HexText(session->email, kEmailBlockSize).c_str()));
+    StartChain(session, queryId, OnCreateAccountEmailChecked, nullptr, nullptr);
+    return reader->ConsumeAll();
 }
 
 int32_t OnCreateAccountEmailChecked(QUERY_RESULT* result, ClientData* data)
@@ -75,11 +53,9 @@ int32_t OnCreateAccountEmailChecked(QUERY_RESULT* result, ClientData* data)
         return 0;
     }
     // The affected-row count must come back to tell whether the row was added.
-    char query[500];
-    int length = snprintf(query, sizeof query, "INSERT INTO accounts(Email) VALUES(%s)",
-                          EmailHex(data->email).text);
-    uint32_t queryId = server.database.QueryWithResult(query, length, true);
-    SetPendingQuery(data, queryId, OnCreateAccountInserted);
+    uint32_t queryId = server.database.QueryWithResult(
+        FormatText("INSERT INTO accounts(Email) VALUES(%s)", HexText(data->email, kEmailBlockSize).c_str()), true);
+    ContinueChain(data, queryId, OnCreateAccountInserted);
     return 0;
 }
 

@@ -11,10 +11,6 @@ struct KelClient;
 struct PacketReader;
 struct QUERY_RESULT;
 
-// The most UTF-16 units an e-mail may have: the key is a 130-byte block.
-constexpr uint32_t kMaxEmailUnits = 65;
-constexpr uint32_t kEmailBlockSize = 130;
-
 int32_t HandleCreateAccount(PacketReader* reader, KelClient* client);
 int32_t OnCreateAccountEmailChecked(QUERY_RESULT* result, ClientData* data);
 int32_t OnCreateAccountInserted(QUERY_RESULT* result, ClientData* data);

@@ -4,16 +4,17 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "accountcreate.h"
 #include "characterlist.h"
 #include "kelclient.h"
 #include "logindata.h"
+#include "loginwire.h"
 #include "packetreader.h"
 #include "replies.h"
 #include "rowfields.h"
 #include "server.h"
 #include "sessions.h"
 #include "sha256.h"
+#include "sqltext.h"
 #include "utility.h"
 #include "widetext.h"
 
@@ -38,11 +39,6 @@ static const uint32_t kHighestMarkedLevel = 25;
 static const uint32_t kHighestLockedLevel = 50;
 static const uint32_t kLevelAfterMark = 50;
 
-static int32_t WholeBuffer(const PacketReader* reader)
-{
-    return reader->size > INT32_MAX ? INT32_MAX : int32_t(reader->size);
-}
-
 void HashLoginPassword(const uint8_t* field, uint32_t length, uint8_t digest[32])
 {
     // One byte more than the field, so the narrowed text always ends in a zero.
@@ -58,43 +54,37 @@ void HashLoginPassword(const uint8_t* field, uint32_t length, uint8_t digest[32]
 
 int32_t HandleAccountLogin(PacketReader* reader, KelClient* client)
 {
-    if (reader->size < kEmailAt)
+    if (!reader->Has(kEmailAt))
         return 0;
-    ClientData* data = server.GetClientData(client->id);
-    if (!data)
-        return WholeBuffer(reader);
-    const uint8_t* message = reader->GetData();
+    ClientData* session = server.GetClientData(client->id);
+    if (!session)
+        return reader->ConsumeAll();
     uint32_t requestId = reader->ReadU32();
-    uint32_t emailUnits = ReadUShort(message + kEmailCountAt);
+    uint32_t emailUnits = reader->PeekU16(kEmailCountAt);
     if (emailUnits > kMaxEmailUnits) {
         // No account has such an e-mail; its bytes are never waited for.
-        data->requestId = requestId;
-        SendStreamTerminator(RESULT_NO_SUCH_ACCOUNT, requestId, data->socket);
-        return WholeBuffer(reader);
+        session->requestId = requestId;
+        SendStreamTerminator(RESULT_NO_SUCH_ACCOUNT, requestId, session->socket);
+        return reader->ConsumeAll();
     }
-    if (reader->size < kEmailAt + 2 * emailUnits)
+    if (!reader->Has(kEmailAt + 2 * emailUnits))
         return 0;
 
-    data->requestId = requestId;
-    data->chainRequestId = requestId;
+    session->requestId = requestId;
     LoginData* login = new LoginData;
     uint32_t passwordLength = reader->ReadU8();
-    HashLoginPassword(message + kPasswordAt, passwordLength, login->passwordHash);
+    HashLoginPassword(reader->GetData() + kPasswordAt, passwordLength, login->passwordHash);
     reader->SetPos(kEmailAt);
     reader->ReadBytes(login->email, 2 * emailUnits);
 
-    char emailHex[2 * kEmailBlockSize + 3];
-    BytesToHexString(login->email, kEmailBlockSize, emailHex);
-    char query[500];
-    int length = snprintf(query, sizeof query,
-                          "SELECT Password, AccessLevel, AccountID, TimeAccountMarked, DurationOfMark, "
-                          "InterfaceDataSize, InterfaceData FROM accounts WHERE Email=%s LIMIT 1",
-                          emailHex);
-    uint32_t queryId = server.database.Query(query, length, data->accountId);
-    SetCallbackData(data, login, FreeLoginData);
-    SetPendingQuery(data, queryId, OnAccountLoginResult);
+    uint32_t queryId = server.database.Query(
+        FormatText("SELECT Password, AccessLevel, AccountID, TimeAccountMarked, DurationOfMark, "
+                   "InterfaceDataSize, InterfaceData FROM accounts WHERE Email=%s LIMIT 1",
+                   HexText(login->email, kEmailBlockSize).c_str()),
+        session->accountId);
+    StartChain(session, queryId, OnAccountLoginResult, login, FreeLoginData);
     printf("Account Name: %s\n", WideTextForConsole(login->email, kMaxEmailUnits).c_str());
-    return WholeBuffer(reader);
+    return reader->ConsumeAll();
 }
 
 // The password step: the stored digest must equal the computed one. A
@@ -147,20 +137,16 @@ static uint32_t RandomWord()
 
 static void QueueMarkExpiry(uint32_t accountId)
 {
-    char query[100];
-    int length = snprintf(query, sizeof query, "UPDATE accounts SET AccessLevel=50 WHERE AccountID=%u LIMIT 1",
-                          accountId);
-    server.database.Execute(query, length, accountId);
+    server.database.Execute(FormatText("UPDATE accounts SET AccessLevel=50 WHERE AccountID=%u LIMIT 1", accountId),
+                            accountId);
 }
 
 static void QueueComputerHash(const ClientData* data)
 {
-    char compHashHex[2 * sizeof data->computerHash + 3];
-    BytesToHexString(data->computerHash, sizeof data->computerHash, compHashHex);
-    char query[150];
-    int length = snprintf(query, sizeof query, "UPDATE accounts SET CompHash=%s WHERE AccountID=\"%u\"@NOSTATUS",
-                          compHashHex, data->accountId);
-    server.database.Execute(query, length, data->accountId);
+    std::string hash = HexText(data->computerHash, sizeof data->computerHash);
+    server.database.Execute(
+        FormatText("UPDATE accounts SET CompHash=%s WHERE AccountID=\"%u\"@NOSTATUS", hash.c_str(), data->accountId),
+        data->accountId);
 }
 
 // Keeps the stored interface data, cut to what the row really holds.
@@ -178,13 +164,12 @@ static void KeepInterfaceData(const RowFields& row, LoginData* login)
 
 static uint32_t QueueCharacterList(uint32_t accountId)
 {
-    char query[600];
-    int length = snprintf(query, sizeof query,
-                          "SELECT Name, Location, HeightSex, HairSkinColor, ProfessionHairStyle, CampaignFace, "
-                          "Level, HeadArmor, ChestArmor, ArmsArmor, LegArmor, FeetArmor, SecondProfession, "
-                          "CharacterType, MissionID FROM characters WHERE OwnerAccountID=\"%u\"",
-                          accountId);
-    return server.database.Query(query, length, accountId);
+    return server.database.Query(
+        FormatText("SELECT Name, Location, HeightSex, HairSkinColor, ProfessionHairStyle, CampaignFace, "
+                   "Level, HeadArmor, ChestArmor, ArmsArmor, LegArmor, FeetArmor, SecondProfession, "
+                   "CharacterType, MissionID FROM characters WHERE OwnerAccountID=\"%u\"",
+                   accountId),
+        accountId);
 }
 
 static int32_t Refuse(ClientData* data, uint32_t code)
@@ -228,6 +213,6 @@ int32_t OnAccountLoginResult(QUERY_RESULT* result, ClientData* data)
     data->loginRandom2 = RandomWord();
     QueueComputerHash(data);
     KeepInterfaceData(row, login);
-    SetPendingQuery(data, QueueCharacterList(accountId), OnCharactersLoaded);
+    ContinueChain(data, QueueCharacterList(accountId), OnCharactersLoaded);
     return 1;
 }

@@ -1,7 +1,6 @@
 #include "characterdelete.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "database.h"
 #include "kelclient.h"
@@ -10,23 +9,13 @@
 #include "rowfields.h"
 #include "server.h"
 #include "sessions.h"
-#include "utility.h"
+#include "sqltext.h"
 #include "widetext.h"
 
 // Bytes of the fixed fields: number, request id, name length.
 static const uint32_t kFixedSize = 8;
 // Character ids below this one mark account storage in items.OwnerCID.
 static const uint32_t kFirstCharacterId = 10;
-
-static int32_t WholeBuffer(const PacketReader* reader)
-{
-    return reader->size > INT32_MAX ? INT32_MAX : int32_t(reader->size);
-}
-
-static uint16_t PeekU16(const PacketReader* reader, uint32_t offset)
-{
-    return uint16_t(reader->data[offset] | (reader->data[offset + 1] << 8));
-}
 
 void FreeCharacterDeleteData(void* data)
 {
@@ -35,14 +24,9 @@ void FreeCharacterDeleteData(void* data)
 
 std::string CharacterLookupQuery(const uint8_t* name, uint32_t accountId)
 {
-    char nameHex[2 * kCharacterNameBytes + 3];
-    BytesToHexString(name, kCharacterNameBytes, nameHex);
-    char query[450];
-    snprintf(query, sizeof query,
-             "SELECT ID, HeadArmor, ChestArmor, ArmsArmor, LegArmor, FeetArmor FROM characters "
-             "WHERE Name=%s AND OwnerAccountID=%u LIMIT 1",
-             nameHex, accountId);
-    return query;
+    return FormatText("SELECT ID, HeadArmor, ChestArmor, ArmsArmor, LegArmor, FeetArmor FROM characters "
+                      "WHERE Name=%s AND OwnerAccountID=%u LIMIT 1",
+                      HexText(name, kCharacterNameBytes).c_str(), accountId);
 }
 
 std::string CharacterItemsDeleteQuery(uint32_t characterId)
@@ -50,57 +34,48 @@ std::string CharacterItemsDeleteQuery(uint32_t characterId)
     // Storage rows carry their account in OwnerAID and an OwnerCID below 10;
     // a character's own items always have OwnerAID 0. For such a low
     // character id the statement must not reach other accounts' storage.
-    char query[140];
-    snprintf(query, sizeof query,
-             characterId < kFirstCharacterId ? "DELETE FROM items WHERE OwnerCID=%u AND OwnerAID=0"
-                                             : "DELETE FROM items WHERE OwnerCID=%u",
-             characterId);
-    return query;
+    if (characterId < kFirstCharacterId)
+        return FormatText("DELETE FROM items WHERE OwnerCID=%u AND OwnerAID=0", characterId);
+    return FormatText("DELETE FROM items WHERE OwnerCID=%u", characterId);
 }
 
 std::string CharacterRowDeleteQuery(uint32_t characterId, uint32_t accountId)
 {
-    char query[140];
-    snprintf(query, sizeof query, "DELETE FROM characters WHERE ID=%u AND OwnerAccountID=%u LIMIT 1",
-             characterId, accountId);
-    return query;
+    return FormatText("DELETE FROM characters WHERE ID=%u AND OwnerAccountID=%u LIMIT 1", characterId, accountId);
 }
 
 int32_t HandleCharacterDelete(PacketReader* reader, KelClient* client)
 {
-    if (reader->size < kFixedSize)
+    if (!reader->Has(kFixedSize))
         return 0;
     ClientData* session = server.GetClientData(client->id);
     if (!session)
-        return WholeBuffer(reader);
-    uint32_t nameUnits = PeekU16(reader, 6);
+        return reader->ConsumeAll();
+    uint32_t nameUnits = reader->PeekU16(6);
     // A name too long to be stored is refused without waiting for it.
     bool nameFits = nameUnits <= kCharacterNameUnits;
-    if (nameFits && reader->size < kFixedSize + 2 * nameUnits)
+    if (nameFits && !reader->Has(kFixedSize + 2 * nameUnits))
         return 0;
 
     session->requestId = reader->ReadU32();
     if (!session->loggedIn) {
         SendStreamTerminator(RESULT_NOT_LOGGED_IN, session->requestId, client->socket);
-        return WholeBuffer(reader);
+        return reader->ConsumeAll();
     }
     if (!nameFits) {
         // No character can have such a name.
         SendStreamTerminator(RESULT_REQUEST_FAILED, session->requestId, client->socket);
-        return WholeBuffer(reader);
+        return reader->ConsumeAll();
     }
 
-    session->chainRequestId = session->requestId;
     CharacterDeleteData* data = new CharacterDeleteData();
     data->nameLength = reader->ReadU16();
     reader->ReadBytes(data->name, 2 * uint32_t(data->nameLength));
     printf("Deleting: %s\n", WideTextForConsole(data->name, kCharacterNameUnits).c_str());
 
-    std::string query = CharacterLookupQuery(data->name, session->accountId);
-    uint32_t queryId = server.database.Query(query.c_str(), int(query.size()), session->accountId);
-    SetPendingQuery(session, queryId, OnCharacterDeleteLookup);
-    SetCallbackData(session, data, FreeCharacterDeleteData);
-    return WholeBuffer(reader);
+    uint32_t queryId = server.database.Query(CharacterLookupQuery(data->name, session->accountId), session->accountId);
+    StartChain(session, queryId, OnCharacterDeleteLookup, data, FreeCharacterDeleteData);
+    return reader->ConsumeAll();
 }
 
 // A refusal goes only to this session's own connection, never to another
@@ -126,10 +101,8 @@ int32_t OnCharacterDeleteLookup(QUERY_RESULT* result, ClientData* client)
     }
 
     // Both statements go out without waiting; the reply means "queued".
-    std::string items = CharacterItemsDeleteQuery(characterId);
-    server.database.Execute(items.c_str(), int(items.size()), client->accountId);
-    std::string character = CharacterRowDeleteQuery(characterId, client->accountId);
-    server.database.Execute(character.c_str(), int(character.size()), client->accountId);
+    server.database.Execute(CharacterItemsDeleteQuery(characterId), client->accountId);
+    server.database.Execute(CharacterRowDeleteQuery(characterId, client->accountId), client->accountId);
     printf("Character deleted!\n");
 
     KelClient* connection = FindSessionClient(client);

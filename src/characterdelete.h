@@ -11,13 +11,12 @@
 #include <cstdint>
 #include <string>
 
+#include "loginwire.h"
+
 struct ClientData;
 struct KelClient;
 struct PacketReader;
 struct QUERY_RESULT;
-
-constexpr uint32_t kCharacterNameBytes = 60;   // a stored name: 30 UTF-16 units, zero-padded
-constexpr uint32_t kCharacterNameUnits = 30;
 
 // The state of one CHARACTER_DELETE in progress: the working data of its
 // chain, freed by FreeCharacterDeleteData.

@@ -28,8 +28,9 @@ enum CharacterColumn : unsigned int {
 };
 
 static const uint32_t kArmorSlots = 5;
-static const uint32_t kNameUnits = 30;        // a name fills at most its 60 bytes
 static const uint32_t kSlotBytes = 5;
+// Constant runs the client expects in every CHARACTER_INFO; the server
+// has no value of its own for them. udata is the ASCII text "8410".
 static const uint8_t kUdata[4] = {0x38, 0x34, 0x31, 0x30};
 static const uint8_t kUd[7] = {0x5C, 0x5C, 0x05, 0x5C, 0x5C, 0x5C, 0x5C};
 
@@ -91,7 +92,7 @@ int32_t OnCharactersLoaded(QUERY_RESULT* result, ClientData* data)
     uint32_t queryId = LoadWornItems(login);
     if (queryId == 0)
         return OnCharacterItemsLoaded(nullptr, data);
-    SetPendingQuery(data, queryId, OnCharacterItemsLoaded);
+    ContinueChain(data, queryId, OnCharacterItemsLoaded);
     return 1;
 }
 
@@ -123,16 +124,27 @@ static uint8_t CharacterFlags(const CharacterRecord& record)
     return flags;
 }
 
+// CHARACTER_INFO, 92 + 2n bytes (n: the name's units before its first
+// unit with a zero low byte):
+//   0       2   message number          38 + 2n  4   heightSex, hairSkinColor,
+//   2       4   request id                           professionHairStyle, campaignFace
+//   6      20   zero                    42 + 2n 16   zero
+//  26       2   n                       58 + 2n  1   level * 16 + (campaignFace >> 4) + 1
+//  28      2n   name, no terminator     59 + 2n  1   flags (CharacterFlags)
+//  28 + 2n  2   62: bytes that follow   60 + 2n  7   ud
+//  30 + 2n  2   6                       67 + 2n 25   armour slots: head, chest, arms,
+//  32 + 2n  2   location                             leg, feet (WriteArmorSlot)
+//  34 + 2n  4   udata
 void WriteCharacterInfo(KelClient* client, uint32_t requestId, const CharacterRecord& record,
                         const Item* items, uint32_t itemCount)
 {
-    uint32_t nameUnits = uint32_t(WideStrLen(reinterpret_cast<const char*>(record.name), kNameUnits));
+    uint32_t nameUnits = uint32_t(WideStrLen(reinterpret_cast<const char*>(record.name), kCharacterNameUnits));
     client->Write16(OutboundOpcode("CHARACTER_INFO"));
     client->Write32(requestId);
     client->WriteRepeat(0, 20);
     client->Write16(uint16_t(nameUnits));
     client->WriteBytes(record.name, int32_t(2 * nameUnits));
-    client->Write16(62);   // bytes that follow
+    client->Write16(62);
     client->Write16(6);
     client->Write16(record.location);
     client->WriteBytes(kUdata, sizeof kUdata);

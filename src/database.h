@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -110,6 +111,10 @@ public:
     uint32_t QueryWithResult(const char* text, int length, bool wantResult, uint32_t orderKey = 0);
     // Query for a statement nobody waits for: its outcome is freed, never filed.
     uint32_t Execute(const char* text, int length, uint32_t orderKey = 0);
+    // The same for a whole text: its size is the length.
+    uint32_t Query(const std::string& text, uint32_t orderKey = 0);
+    uint32_t QueryWithResult(const std::string& text, bool wantResult, uint32_t orderKey = 0);
+    uint32_t Execute(const std::string& text, uint32_t orderKey = 0);
 
     // One pump step on the main thread: dispatch, collection. Never waits.
     void Process();

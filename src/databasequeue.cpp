@@ -80,6 +80,21 @@ uint32_t Database::Execute(const char* text, int length, uint32_t orderKey)
     return id;
 }
 
+uint32_t Database::Query(const std::string& text, uint32_t orderKey)
+{
+    return Query(text.c_str(), int(text.size()), orderKey);
+}
+
+uint32_t Database::QueryWithResult(const std::string& text, bool wantResult, uint32_t orderKey)
+{
+    return QueryWithResult(text.c_str(), int(text.size()), wantResult, orderKey);
+}
+
+uint32_t Database::Execute(const std::string& text, uint32_t orderKey)
+{
+    return Execute(text.c_str(), int(text.size()), orderKey);
+}
+
 void Database::File(uint32_t id, MYSQL_RES* result, int32_t affectedRows, bool discard)
 {
     if (discard) {

@@ -27,31 +27,38 @@ static const uint32_t kComputerHashTail = 20;
 // buffers thousands of messages cannot make each one cost a pass over all.
 static const uint32_t kMostHashedBytes = 4096;
 
-// A message is handled only once all of it is buffered: every handler
-// below reads no further than what has arrived.
-static bool Arrived(const PacketReader* reader, uint32_t bytes)
-{
-    return reader->size >= bytes;
-}
+// Bytes of the update-check answer, and bytes of the update check consumed.
+static const int32_t kNoUpdateAnswerSize = 28;
+static const int32_t kUpdateCheckSize = 21;
+// The message number of the update check, which only a first message can be.
+static const uint16_t kUpdateCheck = 1;
 
-// Bytes that drop the whole receive buffer, as an unknown message is dropped.
-static int32_t DropBuffer(const PacketReader* reader)
-{
-    return reader->size > INT32_MAX ? INT32_MAX : int32_t(reader->size);
-}
+// Every handler below reads no further than what has arrived: a message is
+// handled only once reader->Has all of it.
 
-static uint16_t PeekU16(const PacketReader* reader, uint32_t offset)
+int32_t OnClientRawData(const uint8_t* data, uint32_t length, KelClient* client)
 {
-    return uint16_t(reader->data[offset] | (reader->data[offset + 1] << 8));
+    PacketReader reader(data, length);
+    ClientData* session = server.GetClientData(client->id);
+    if (!session) // a refused connection waiting to be closed
+        return reader.ConsumeAll();
+    if (!session->awaitingFirstPacket || !reader.Has(2))
+        return 0;
+    if (reader.PeekU16(0) == kUpdateCheck) {
+        client->Write(server.noUpdatePacket, kNoUpdateAnswerSize);
+        return kUpdateCheckSize;   // also when cut short: the rest is dropped as it comes
+    }
+    session->awaitingFirstPacket = 0;
+    return 0;
 }
 
 int32_t HandleClientSeed(PacketReader* reader, KelClient* client)
 {
-    if (!Arrived(reader, kClientSeedSize))
+    if (!reader->Has(kClientSeedSize))
         return 0;
     ClientData* session = server.GetClientData(client->id);
     if (!session)
-        return DropBuffer(reader);
+        return reader->ConsumeAll();
     client->Write16(OutboundOpcode("SERVER_SEED"));
     client->WriteRepeat(0, 20);
     session->seedReceived = 1;
@@ -62,7 +69,7 @@ int32_t HandleClientSeed(PacketReader* reader, KelClient* client)
 int32_t HandleClientVersion(PacketReader* reader, KelClient* client)
 {
     (void)client;
-    if (!Arrived(reader, kClientVersionSize))
+    if (!reader->Has(kClientVersionSize))
         return 0;
     reader->Skip(2);
     uint32_t version = reader->ReadU32();
@@ -80,25 +87,25 @@ static void TakeComputerHash(const PacketReader* reader, ClientData* session)
 
 int32_t HandleComputerUser(PacketReader* reader, KelClient* client)
 {
-    if (!Arrived(reader, 4))
+    if (!reader->Has(4))
         return 0;
     ClientData* session = server.GetClientData(client->id);
     if (!session)
-        return DropBuffer(reader);
-    uint32_t userUnits = PeekU16(reader, 2);
+        return reader->ConsumeAll();
+    uint32_t userUnits = reader->PeekU16(2);
     if (userUnits > kMaxNameUnits) {
         TakeComputerHash(reader, session);
-        return DropBuffer(reader);
+        return reader->ConsumeAll();
     }
     uint32_t computerCountAt = 4 + 2 * userUnits;
-    if (!Arrived(reader, computerCountAt + 2))
+    if (!reader->Has(computerCountAt + 2))
         return 0;
-    uint32_t computerUnits = PeekU16(reader, computerCountAt);
+    uint32_t computerUnits = reader->PeekU16(computerCountAt);
     if (computerUnits > kMaxNameUnits) {
         TakeComputerHash(reader, session);
-        return DropBuffer(reader);
+        return reader->ConsumeAll();
     }
-    if (!Arrived(reader, computerCountAt + 2 + 2 * computerUnits))
+    if (!reader->Has(computerCountAt + 2 + 2 * computerUnits))
         return 0;
 
     TakeComputerHash(reader, session);
@@ -117,7 +124,7 @@ int32_t HandleComputerUser(PacketReader* reader, KelClient* client)
 
 int32_t HandleComputerHash(PacketReader* reader, KelClient* client)
 {
-    if (!Arrived(reader, kComputerHashSize))
+    if (!reader->Has(kComputerHashSize))
         return 0;
     client->Write16(OutboundOpcode("COMPUTER_INFO_REPLY"));
     client->Write32(23894);
@@ -127,7 +134,7 @@ int32_t HandleComputerHash(PacketReader* reader, KelClient* client)
 
 int32_t HandleClientId(PacketReader* reader, KelClient* client)
 {
-    if (!Arrived(reader, kShortRequestSize))
+    if (!reader->Has(kShortRequestSize))
         return 0;
     client->Write16(OutboundOpcode("P12B_REPLY"));
     client->Write32(0);
@@ -138,13 +145,13 @@ int32_t HandleKeepAlive(PacketReader* reader, KelClient* client)
 {
     (void)client;
     // There are no time-outs: the keep-alive is only consumed.
-    return Arrived(reader, kShortRequestSize) ? int32_t(kShortRequestSize) : 0;
+    return reader->Has(kShortRequestSize) ? int32_t(kShortRequestSize) : 0;
 }
 
 int32_t HandleExitGame(PacketReader* reader, KelClient* client)
 {
     (void)client;
-    if (!Arrived(reader, kShortRequestSize))
+    if (!reader->Has(kShortRequestSize))
         return 0;
     reader->ReadU16(); // carried by the message, of no use to the login server
     return kShortRequestSize;
@@ -152,11 +159,11 @@ int32_t HandleExitGame(PacketReader* reader, KelClient* client)
 
 int32_t HandleAccountLogout(PacketReader* reader, KelClient* client)
 {
-    if (!Arrived(reader, kShortRequestSize))
+    if (!reader->Has(kShortRequestSize))
         return 0;
     ClientData* session = server.GetClientData(client->id);
     if (!session)
-        return DropBuffer(reader);
+        return reader->ConsumeAll();
     session->loggedIn = 0;
     return kShortRequestSize;
 }
@@ -164,19 +171,19 @@ int32_t HandleAccountLogout(PacketReader* reader, KelClient* client)
 int32_t HandleComputerHardware(PacketReader* reader, KelClient* client)
 {
     (void)client;
-    if (!Arrived(reader, 4))
+    if (!reader->Has(4))
         return 0;
     uint32_t length = uint32_t(reader->ReadU16()) + kHardwareFixedSize;
-    return Arrived(reader, length) ? int32_t(length) : 0;
+    return reader->Has(length) ? int32_t(length) : 0;
 }
 
 int32_t HandleRequestResponse(PacketReader* reader, KelClient* client)
 {
-    if (!Arrived(reader, kShortRequestSize))
+    if (!reader->Has(kShortRequestSize))
         return 0;
     ClientData* session = server.GetClientData(client->id);
     if (!session)
-        return DropBuffer(reader);
+        return reader->ConsumeAll();
     session->requestId = reader->ReadU32();
     WriteSendResponse(client, session->requestId);
     WriteStreamSuccess(client, session->requestId);

@@ -11,6 +11,11 @@
 struct KelClient;
 struct PacketReader;
 
+// The login port's raw-data callback, ahead of the message handlers: while
+// a client has sent nothing else it answers the update check, which has no
+// message-table entry, with the NoUpdateAvailable packet.
+int32_t OnClientRawData(const uint8_t* data, uint32_t length, KelClient* client);
+
 int32_t HandleClientSeed(PacketReader* reader, KelClient* client);
 int32_t HandleClientVersion(PacketReader* reader, KelClient* client);
 int32_t HandleComputerUser(PacketReader* reader, KelClient* client);

@@ -12,11 +12,10 @@
 #include <cstdint>
 #include <string>
 
+#include "loginwire.h"
+
 struct KelClient;
 struct PacketReader;
-
-constexpr uint32_t kInterfaceMessageLimit = 700;   // larger receive buffers are refused
-constexpr uint32_t kInterfaceDataOffset = 10;      // where the data begins in the message
 
 // The message handler. Waits (0) until the fixed 10 bytes have arrived;
 // then consumes the whole receive buffer.

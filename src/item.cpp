@@ -144,7 +144,7 @@ bool Item::GenerateId(uint32_t word0, uint32_t word1, std::nullptr_t)
 
 bool Item::GenerateId(uint32_t word0, uint32_t word1, const ItemVector* pItems)
 {
-    if (pItems == NULL)
+    if (pItems == nullptr)
         return GenerateId(word0, word1);
     return GenerateIdWith(
         this, word0, word1, [&] { return IsItemIdFreeInVector(pItems); },
@@ -157,7 +157,7 @@ bool Item::GenerateId(uint32_t word0, uint32_t word1, const ItemVector* pItems)
 
 bool Item::GenerateId(uint32_t word0, uint32_t word1, const ItemMap* pItems)
 {
-    if (pItems == NULL)
+    if (pItems == nullptr)
         return GenerateId(word0, word1);
     return GenerateIdWith(
         this, word0, word1, [&] { return IsItemIdFreeInMap(pItems); },

@@ -107,10 +107,10 @@ uint32_t Item::Serialize(uint16_t dataTag, uint16_t locationTag, uint16_t nameTa
         }
     }
 
-    if (pLocationTail != NULL) {
+    if (pLocationTail != nullptr) {
         p = Put16(p, locationTag);
         // A missing head goes out as two zero bytes rather than a null read.
-        p = Put16(p, pLocationHead != NULL ? *pLocationHead : 0);
+        p = Put16(p, pLocationHead != nullptr ? *pLocationHead : 0);
         p = Put32(p, value);
         p = Put16(p, *pLocationTail);
         *p++ = GetLocationByte();

@@ -2,48 +2,23 @@
 
 #include "item.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "database.h"
+#include "sqltext.h"
 #include "utility.h"
 
 namespace {
 
 Database* itemDatabase = nullptr;  // set once at start-up
 
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-std::string FormatText(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    int length = vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text(length > 0 ? length : 0, '\0');
-    if (length > 0)
-        vsnprintf(text.data(), text.size() + 1, format, args);
-    va_end(args);
-    return text;
-}
-
-std::string HexText(const uint8_t* pBytes, size_t count)
-{
-    std::string text(2 * count + 3, '\0');
-    BytesToHexString(pBytes, static_cast<int32_t>(count), text.data());
-    text.resize(2 + 2 * count);
-    return text;
-}
-
 // A SELECT whose rows the caller collects by the returned query id.
 uint32_t QueueSelect(const std::string& text)
 {
     if (itemDatabase == nullptr)
         return 0;
-    return itemDatabase->Query(text.c_str(), static_cast<int>(text.size()));
+    return itemDatabase->Query(text);
 }
 
 // A write nobody waits for: its outcome (a failure included, which the
@@ -52,7 +27,7 @@ uint32_t QueueWrite(const std::string& text)
 {
     if (itemDatabase == nullptr)
         return 0;
-    return itemDatabase->Execute(text.c_str(), static_cast<int>(text.size()));
+    return itemDatabase->Execute(text);
 }
 
 // Column bytes of a row, or none for a NULL column.

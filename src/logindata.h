@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "loginwire.h"
+
 // One character of the account, kept between the characters query and the
 // item query.
 struct CharacterRecord {
-    uint8_t name[60] = {};          // UTF-16LE, zero-padded
+    uint8_t name[kCharacterNameBytes] = {};
     uint16_t location = 0;
     uint8_t heightSex = 0;
     uint8_t hairSkinColor = 0;
@@ -24,12 +26,9 @@ struct CharacterRecord {
     uint32_t missionId = 0;         // kept, not sent
 };
 
-// Room for stored interface data.
-constexpr uint32_t kInterfaceDataRoom = 700;
-
 struct LoginData {
     uint8_t passwordHash[32] = {};   // SHA-256 of the password field
-    uint8_t email[130] = {};         // the e-mail as received (UTF-16LE), zero-padded
+    uint8_t email[kEmailBlockSize] = {}; // the e-mail as received
     uint8_t interfaceData[kInterfaceDataRoom] = {}; // the account's stored interface data
     int16_t interfaceDataSize = 0;   // valid bytes in interfaceData; 0: none stored
     std::unique_ptr<CharacterRecord[]> characters; // the account's characters, in row order

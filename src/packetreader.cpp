@@ -49,15 +49,14 @@ uint16_t PacketReader::ReadU16()
 {
     uint8_t bytes[2];
     ReadBytes(bytes, 2);
-    return (uint16_t)(bytes[0] | (bytes[1] << 8));
+    return uint16_t(bytes[0] | (bytes[1] << 8));
 }
 
 uint32_t PacketReader::ReadU32()
 {
     uint8_t bytes[4];
     ReadBytes(bytes, 4);
-    return (uint32_t)bytes[0] | ((uint32_t)bytes[1] << 8) | ((uint32_t)bytes[2] << 16)
-        | ((uint32_t)bytes[3] << 24);
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
 }
 
 float PacketReader::ReadFloat()
@@ -66,4 +65,16 @@ float PacketReader::ReadFloat()
     float value;
     memcpy(&value, &bits, sizeof value);
     return value;
+}
+
+uint16_t PacketReader::PeekU16(uint32_t offset) const
+{
+    if (offset >= size || size - offset < 2)
+        return 0;
+    return uint16_t(data[offset] | (data[offset + 1] << 8));
+}
+
+int32_t PacketReader::ConsumeAll() const
+{
+    return size > INT32_MAX ? INT32_MAX : int32_t(size);
 }

@@ -31,4 +31,12 @@ struct PacketReader {
 
     bool Overran() const { return overrun; }
     uint32_t Remaining() const { return pos < size ? size - pos : 0; }
+
+    // The opening every handler shares: wait (return 0) until Has(the
+    // message's bytes, counted from its number); peek at a length field
+    // before the rest has arrived; ConsumeAll() drops the whole buffer, as
+    // an unknown message is dropped.
+    bool Has(uint32_t bytes) const { return size >= bytes; }
+    uint16_t PeekU16(uint32_t offset) const;   // 0 past size; the position is unchanged
+    int32_t ConsumeAll() const;
 };

@@ -36,6 +36,13 @@ void WriteStreamSuccess(KelClient* client, uint32_t requestId)
     client->Write32(RESULT_OK);
 }
 
+// ACCOUNT_PERMISSIONS, 73 bytes:
+//   0   2   message number             24   1   permission2
+//   2   4   request id of the chain    25  41   zero
+//   6   4   zero                       66   6   04 00 01 00 06 00
+//  10   4   4                          72   1   0x0C
+//  14   1   low byte of permission1
+//  15   9   zero
 void SendAccountPermissions(KelClient* client, ClientData* data)
 {
     static const uint8_t tail[6] = {0x04, 0x00, 0x01, 0x00, 0x06, 0x00};

@@ -2,7 +2,6 @@
 // for it and runs the session's continuation.
 
 #include "database.h"
-#include "server.h"
 #include "sessions.h"
 
 // Runs the continuation of one session whose result has arrived, then
@@ -28,32 +27,32 @@ static void DeliverResult(Database& database, QUERY_RESULT* result, ClientData* 
     database.FreeResult(queryId);
 }
 
-// Only sessions that installed a query (SetPendingQuery lists them) can be
+// Only sessions that installed a query (ContinueChain lists them) can be
 // waiting, so the walk covers those and not every connection: with many
-// idle clients a pass stays cheap. Nothing can be delivered while no result
-// is filed, and then the walk is skipped.
-void Database::ProcessQueryResults(std::unordered_map<uint16_t, ClientData>& clients)
+// idle clients a pass stays cheap.
+static void DeliverArrivedResults(Database& database, ClientTable& clients, SessionLists& lists)
 {
-    if (!results.empty()) {
-        std::vector<uint16_t>& walk = server.pumpScratch;
-        walk.clear();
-        walk.swap(server.waitingSessions);   // sessions listed meanwhile go to the fresh list
-        for (uint16_t id : walk) {
-            auto entry = clients.find(id);
-            if (entry == clients.end())
-                continue;   // gone: nothing to deliver
-            ClientData& client = entry->second;
-            client.pumpListed = 0;
-            if (client.pendingQueryId != 0) {
-                if (QUERY_RESULT* result = FindResult(client.pendingQueryId))
-                    DeliverResult(*this, result, &client);
-            }
-            // Still waiting (or waiting again): stays on the list.
-            if (client.pendingQueryId != 0 && !client.pumpListed) {
-                client.pumpListed = 1;
-                server.waitingSessions.push_back(id);
-            }
+    std::vector<uint16_t>& walk = lists.pumpScratch;
+    walk.clear();
+    walk.swap(lists.waitingSessions);   // sessions listed meanwhile go to the fresh list
+    for (uint16_t id : walk) {
+        auto entry = clients.find(id);
+        if (entry == clients.end())
+            continue;   // gone: nothing to deliver
+        ClientData& client = entry->second;
+        client.pumpListed = 0;
+        if (client.pendingQueryId != 0) {
+            if (QUERY_RESULT* result = database.FindResult(client.pendingQueryId))
+                DeliverResult(database, result, &client);
         }
+        WaitForResult(&client);   // still waiting, or waiting again
     }
+}
+
+// Nothing can be delivered while no result is filed: the walk is skipped.
+void Database::ProcessQueryResults(ClientTable& clients)
+{
+    if (!results.empty())
+        DeliverArrivedResults(*this, clients, sessionLists);
     EraseClosedSessions(clients);
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "configfile.h"
+#include "handshake.h"
 #include "item.h"
 #include "netserver.h"
 #include "version.h"
@@ -45,6 +46,14 @@ Server::Server() {}
 Server::~Server()
 {
     Shutdown();
+}
+
+ClientData* Server::GetClientData(uint16_t id)
+{
+    auto it = clients.find(id);
+    if (it == clients.end() || it->second.closed)
+        return nullptr;
+    return &it->second;
 }
 
 // A second signal ends the process at once, for a teardown that waits on

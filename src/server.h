@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <vector>
 
 #include "database.h"
 #include "idpool.h"
@@ -54,11 +53,6 @@ public:
     // Data/Packets/DefaultInterface, at least 6 bytes (zero-padded), so its
     // number and request id can be patched in even when the file is shorter.
     uint8_t* defaultInterface = nullptr;
-
-    std::vector<NLsocket> refusedSockets; // connections to close after this poll
-    std::vector<uint16_t> closedSessions; // records to erase after the pump's walk
-    std::vector<uint16_t> waitingSessions; // sessions that installed a query since the pump last saw them
-    std::vector<uint16_t> pumpScratch;     // the waiting list being walked
 
 private:
     void PauseUntilWork();     // the ThrottleCPU pause of the run loop

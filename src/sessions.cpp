@@ -6,9 +6,7 @@
 #include "netserver.h"
 #include "server.h"
 
-// Bytes of the update-check answer, and bytes of the update check consumed.
-static const int32_t kNoUpdateAnswerSize = 28;
-static const int32_t kUpdateCheckSize = 21;
+SessionLists sessionLists;
 
 ClientData::~ClientData()
 {
@@ -17,16 +15,29 @@ ClientData::~ClientData()
         callbackDataFree(callbackData);
 }
 
-void SetPendingQuery(ClientData* client, uint32_t queryId, ResultCallback callback)
+void WaitForResult(ClientData* session)
 {
-    if (client->pendingQueryId != 0 && client->pendingQueryId != queryId)
-        server.database.Discard(client->pendingQueryId);
-    client->pendingQueryId = queryId;
-    client->callback = callback;
-    if (queryId != 0 && !client->pumpListed) {
-        client->pumpListed = 1;
-        server.waitingSessions.push_back(client->id);
+    if (session->pendingQueryId != 0 && !session->pumpListed) {
+        session->pumpListed = 1;
+        sessionLists.waitingSessions.push_back(session->id);
     }
+}
+
+void ContinueChain(ClientData* session, uint32_t queryId, ResultCallback next)
+{
+    if (session->pendingQueryId != 0 && session->pendingQueryId != queryId)
+        server.database.Discard(session->pendingQueryId);
+    session->pendingQueryId = queryId;
+    session->callback = next;
+    WaitForResult(session);
+}
+
+void StartChain(ClientData* session, uint32_t queryId, ResultCallback next, void* data,
+                CallbackDataFree dataFree)
+{
+    session->chainRequestId = session->requestId;
+    SetCallbackData(session, data, dataFree);
+    ContinueChain(session, queryId, next);
 }
 
 void SetCallbackData(ClientData* client, void* data, CallbackDataFree dataFree)
@@ -69,19 +80,19 @@ void CloseSession(ClientData* client)
     client->closed = 1;
     client->loggedIn = 0;
     client->socket = NL_INVALID;
-    server.closedSessions.push_back(client->id);
+    sessionLists.closedSessions.push_back(client->id);
 }
 
 void EraseClosedSessions(ClientTable& clients)
 {
-    for (uint16_t id : server.closedSessions) {
+    for (uint16_t id : sessionLists.closedSessions) {
         auto it = clients.find(id);
         if (it == clients.end() || !it->second.closed)
             continue;
         clients.erase(it);
         server.clientIds.Release(id);
     }
-    server.closedSessions.clear();
+    sessionLists.closedSessions.clear();
 }
 
 int OnClientConnect(KelClient* client)
@@ -91,7 +102,7 @@ int OnClientConnect(KelClient* client)
         // Every id is held by a live client: a shared id would mix two
         // sessions, so the connection is refused.
         client->id = 0;
-        server.refusedSockets.push_back(client->socket);
+        sessionLists.refusedSockets.push_back(client->socket);
         printf("No free client id: connection refused.\n");
         return 0;
     }
@@ -115,33 +126,9 @@ int OnClientDisconnect(KelClient* client)
     return 0;
 }
 
-int32_t OnClientRawData(const uint8_t* data, uint32_t length, KelClient* client)
-{
-    ClientData* record = server.GetClientData(client->id);
-    if (!record) // a refused connection waiting to be closed
-        return length > INT32_MAX ? INT32_MAX : int32_t(length);
-    if (!record->awaitingFirstPacket || length < 2)
-        return 0;
-    uint16_t first = uint16_t(data[0] | (data[1] << 8));
-    if (first == 1) {
-        client->Write(server.noUpdatePacket, kNoUpdateAnswerSize);
-        return kUpdateCheckSize;   // also when cut short: the rest is dropped as it comes
-    }
-    record->awaitingFirstPacket = 0;
-    return 0;
-}
-
 void CloseRefusedConnections()
 {
-    for (NLsocket socket : server.refusedSockets)
+    for (NLsocket socket : sessionLists.refusedSockets)
         server.loginNet->RemoveClient(socket);
-    server.refusedSockets.clear();
-}
-
-ClientData* Server::GetClientData(uint16_t id)
-{
-    auto it = clients.find(id);
-    if (it == clients.end() || it->second.closed)
-        return nullptr;
-    return &it->second;
+    sessionLists.refusedSockets.clear();
 }

@@ -8,15 +8,17 @@
 // the message). Continuations get the record from the result pump and reach
 // the client's connection only through FindSessionClient.
 //
-// A database request in flight is installed with SetPendingQuery and its
-// working data with SetCallbackData; both release whatever they replace, so
-// a chain that is abandoned leaks nothing. The handler that starts a chain
-// sets chainRequestId; a request answered at once in the meantime changes
-// requestId only, so each answer carries the id of its own request.
+// A handler starts a database chain with StartChain, a continuation goes
+// on with ContinueChain; both release whatever they replace, so a chain
+// that is abandoned leaks nothing. StartChain takes the request id for the
+// whole chain; a request answered at once in the meantime changes requestId
+// only, so each answer carries the id of its own request.
 
 #include <cstdint>
 #include <unordered_map>
+#include <vector>
 
+#include "loginwire.h"
 #include "nl.h"
 
 struct ClientData;
@@ -47,13 +49,13 @@ struct ClientData {
                                    // reply of the chain echoes it, whatever later requests put in requestId
     uint32_t accountId = 0;        // the logged-in account
     uint32_t accessLevel = 0;      // the logged-in account's access level
-    uint8_t characterName[60] = {};// UTF-16LE name of the first character listed at login
+    uint8_t characterName[kCharacterNameBytes] = {}; // the first character listed at login
     uint8_t computerHash[32] = {}; // SHA-256 computer hash from COMPUTER_USER
     uint32_t loginRandom1 = 0;     // random values drawn at login
     uint32_t loginRandom2 = 0;
     uint32_t permission1 = 0;      // low byte sent in ACCOUNT_PERMISSIONS
     uint8_t permission2 = 0;       // sent in ACCOUNT_PERMISSIONS
-    uint8_t* email = nullptr;      // owned 130-byte e-mail of a CREATE_ACCOUNT in progress (new[])
+    uint8_t* email = nullptr;      // owned e-mail block of a CREATE_ACCOUNT in progress (new[])
     uint8_t seedReceived = 0;      // 1 once CLIENT_SEED has been handled
     uint8_t loggedIn = 0;          // 1 after a successful login, 0 after ACCOUNT_LOGOUT
     uint8_t awaitingFirstPacket = 0; // 1 until the first message that is not an update check
@@ -63,15 +65,35 @@ struct ClientData {
     CallbackDataFree callbackDataFree = nullptr; // frees callbackData
     uint32_t callbackDataVersion = 0; // changes whenever callbackData is set
     uint8_t closed = 0;            // the server closed the connection; the record is about to go
-    uint8_t pumpListed = 0;        // on server.waitingSessions, the result pump's walk
+    uint8_t pumpListed = 0;        // on sessionLists.waitingSessions, the result pump's walk
 };
 
 typedef std::unordered_map<uint16_t, ClientData> ClientTable;
 
-// Makes queryId the client's one pending query, with the continuation for
-// its result. A different query that was pending is abandoned: its result is
-// discarded by the database, now or when it arrives.
-void SetPendingQuery(ClientData* client, uint32_t queryId, ResultCallback callback);
+// Work the session module leaves for a later step of the main loop.
+struct SessionLists {
+    std::vector<NLsocket> refusedSockets;  // connections to close after this poll
+    std::vector<uint16_t> closedSessions;  // records to erase after the pump's walk
+    std::vector<uint16_t> waitingSessions; // sessions that installed a query since the pump last saw them
+    std::vector<uint16_t> pumpScratch;     // the waiting list being walked
+};
+
+extern SessionLists sessionLists;
+
+// From a handler: the request being handled (its requestId) starts a chain
+// whose first query is queryId, answered by next, with data (freed by
+// dataFree) as its working data. A chain still pending is abandoned: only
+// the newest request is answered.
+void StartChain(ClientData* session, uint32_t queryId, ResultCallback next, void* data,
+                CallbackDataFree dataFree);
+
+// From a continuation: the chain goes on with queryId, answered by next. A
+// different query that was pending is abandoned: its result is discarded by
+// the database, now or when it arrives.
+void ContinueChain(ClientData* session, uint32_t queryId, ResultCallback next);
+
+// Lists the session for the result pump while it has a query pending.
+void WaitForResult(ClientData* session);
 
 // Makes data (freed by dataFree) the working data of the client's chain;
 // the working data it replaces is freed through its own function.
@@ -95,10 +117,10 @@ void CloseSession(ClientData* client);
 // Erases the records of sessions closed during the pump's walk.
 void EraseClosedSessions(ClientTable& clients);
 
-// Callbacks of the login network server.
+// Callbacks of the login network server; the raw-data one is with the
+// handshake (handshake.h).
 int OnClientConnect(KelClient* client);
 int OnClientDisconnect(KelClient* client);
-int32_t OnClientRawData(const uint8_t* data, uint32_t length, KelClient* client);
 
 // Closes the connections refused for want of a client id; runs after each
 // poll of the login server.

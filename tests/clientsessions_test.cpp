@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "handshake.h"
 #include "netserver.h"
 #include "replies.h"
 #include "server.h"

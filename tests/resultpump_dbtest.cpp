@@ -51,7 +51,7 @@ int32_t ChainAndKeep(QUERY_RESULT* result, ClientData* client)
 {
     Record("ChainAndKeep", result);
     trace.chainedId = QueueSelect("SELECT 2");
-    SetPendingQuery(client, trace.chainedId, Finish);
+    ContinueChain(client, trace.chainedId, Finish);
     return 1;
 }
 
@@ -59,7 +59,7 @@ int32_t ChainAndRelease(QUERY_RESULT* result, ClientData* client)
 {
     Record("ChainAndRelease", result);
     trace.chainedId = QueueSelect("SELECT 3");
-    SetPendingQuery(client, trace.chainedId, Finish);
+    ContinueChain(client, trace.chainedId, Finish);
     return 0;
 }
 
@@ -150,7 +150,7 @@ TEST_F(ResultPumpTest, FinishedChainFreesItsDataAndResult)
 {
     ClientData* client = NewSession(5);
     uint32_t id = QueueSelect("SELECT 7");
-    SetPendingQuery(client, id, ReadRows);
+    ContinueChain(client, id, ReadRows);
     SetCallbackData(client, new std::string("login"), FreeData);
     Pump();
     EXPECT_EQ(std::vector<std::string>{"ReadRows " + std::to_string(id)}, trace.calls);
@@ -166,7 +166,7 @@ TEST_F(ResultPumpTest, ChainReturningOneKeepsItsDataForTheNextStep)
 {
     ClientData* client = NewSession(5);
     uint32_t first = QueueSelect();
-    SetPendingQuery(client, first, ChainAndKeep);
+    ContinueChain(client, first, ChainAndKeep);
     SetCallbackData(client, new std::string("chain"), FreeData);
     PumpUntilCalled(clients);
     // Right after the first step: the new query is pending, the data kept,
@@ -187,7 +187,7 @@ TEST_F(ResultPumpTest, ChainReturningZeroReleasesDataButKeepsTheNewQuery)
 {
     ClientData* client = NewSession(5);
     uint32_t first = QueueSelect();
-    SetPendingQuery(client, first, ChainAndRelease);
+    ContinueChain(client, first, ChainAndRelease);
     SetCallbackData(client, new std::string("create"), FreeData);
     PumpUntilCalled(clients);
     EXPECT_EQ(1, trace.dataFreed);
@@ -203,11 +203,11 @@ TEST_F(ResultPumpTest, ReplacedQueryIsDiscardedAndItsDataFreed)
 {
     ClientData* client = NewSession(5);
     uint32_t first = QueueSelect();
-    SetPendingQuery(client, first, Finish);
+    ContinueChain(client, first, Finish);
     SetCallbackData(client, new std::string("first"), FreeData);
     // A second request before the first answer replaces the whole chain.
     uint32_t second = QueueSelect("SELECT 7");
-    SetPendingQuery(client, second, ReadRows);
+    ContinueChain(client, second, ReadRows);
     SetCallbackData(client, new std::string("second"), FreeData);
     EXPECT_EQ(1, trace.dataFreed);
     Pump();
@@ -221,7 +221,7 @@ TEST_F(ResultPumpTest, DepartedClientsResultIsDiscarded)
     KelClient connection;
     ClientData* client = NewSession(5);
     connection.id = 5;
-    SetPendingQuery(client, QueueSelect(), Finish);
+    ContinueChain(client, QueueSelect(), Finish);
     SetCallbackData(client, new std::string("gone"), FreeData);
     // The session table the disconnect callback works on is the server's.
     server.clients.swap(clients);
@@ -238,9 +238,9 @@ TEST_F(ResultPumpTest, SessionClosedByAContinuationGoesAfterTheWalk)
 {
     ClientData* newer = NewSession(7);
     uint32_t id = QueueSelect();
-    SetPendingQuery(newer, id, CloseOther);
+    ContinueChain(newer, id, CloseOther);
     ClientData* older = NewSession(6);   // its query is answered later
-    SetPendingQuery(older, QueueSelect("SELECT SLEEP(0.3)"), Finish);
+    ContinueChain(older, QueueSelect("SELECT SLEEP(0.3)"), Finish);
     SetCallbackData(older, new std::string("older"), FreeData);
     server.clients.swap(clients);   // CloseOther finds the session through the server
     PumpUntilCalled(server.clients);
