@@ -82,7 +82,7 @@ int32_t HandleAccountLogin(PacketReader* reader, KelClient* client)
                    "InterfaceDataSize, InterfaceData FROM accounts WHERE Email=%s LIMIT 1",
                    HexText(login->email, kEmailBlockSize).c_str()),
         session->accountId);
-    StartChain(session, queryId, OnAccountLoginResult, login, FreeLoginData);
+    StartChain(session, queryId, OnAccountLoginResult, login, DeleteAs<LoginData>);
     printf("Account Name: %s\n", WideTextForConsole(login->email, kMaxEmailUnits).c_str());
     return reader->ConsumeAll();
 }

@@ -17,11 +17,6 @@ static const uint32_t kFixedSize = 8;
 // Character ids below this one mark account storage in items.OwnerCID.
 static const uint32_t kFirstCharacterId = 10;
 
-void FreeCharacterDeleteData(void* data)
-{
-    delete static_cast<CharacterDeleteData*>(data);
-}
-
 std::string CharacterLookupQuery(const uint8_t* name, uint32_t accountId)
 {
     return FormatText("SELECT ID, HeadArmor, ChestArmor, ArmsArmor, LegArmor, FeetArmor FROM characters "
@@ -74,7 +69,7 @@ int32_t HandleCharacterDelete(PacketReader* reader, KelClient* client)
     printf("Deleting: %s\n", WideTextForConsole(data->name, kCharacterNameUnits).c_str());
 
     uint32_t queryId = server.database.Query(CharacterLookupQuery(data->name, session->accountId), session->accountId);
-    StartChain(session, queryId, OnCharacterDeleteLookup, data, FreeCharacterDeleteData);
+    StartChain(session, queryId, OnCharacterDeleteLookup, data, DeleteAs<CharacterDeleteData>);
     return reader->ConsumeAll();
 }
 
@@ -82,8 +77,7 @@ int32_t HandleCharacterDelete(PacketReader* reader, KelClient* client)
 // client that may have been given the same socket since.
 static void SendFailure(ClientData* session, uint32_t code)
 {
-    KelClient* connection = FindSessionClient(session);
-    if (connection)
+    if (KelClient* connection = FindSessionClient(session))
         SendStreamTerminator(code, session->chainRequestId, connection->socket);
 }
 
@@ -105,8 +99,7 @@ int32_t OnCharacterDeleteLookup(QUERY_RESULT* result, ClientData* client)
     server.database.Execute(CharacterRowDeleteQuery(characterId, client->accountId), client->accountId);
     printf("Character deleted!\n");
 
-    KelClient* connection = FindSessionClient(client);
-    if (connection)
+    if (KelClient* connection = FindSessionClient(client))
         WriteStreamSuccess(connection, client->chainRequestId);
     return 0;
 }

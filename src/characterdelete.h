@@ -18,14 +18,11 @@ struct KelClient;
 struct PacketReader;
 struct QUERY_RESULT;
 
-// The state of one CHARACTER_DELETE in progress: the working data of its
-// chain, freed by FreeCharacterDeleteData.
+// The state of one CHARACTER_DELETE in progress: the working data of its chain.
 struct CharacterDeleteData {
     uint8_t name[kCharacterNameBytes]; // the character name as received, UTF-16LE, zero-padded
     uint16_t nameLength;               // the name's length in UTF-16 units, as sent
 };
-
-void FreeCharacterDeleteData(void* data);
 
 // The message handler. Waits (0) until the fixed fields and the name have
 // arrived; then consumes the whole receive buffer.

@@ -164,11 +164,8 @@ void WriteAccountData(KelClient* client, uint32_t requestId, uint8_t* data, uint
 {
     if (!data)
         return;
-    uint16_t number = OutboundOpcode("ACCOUNT_DATA");
-    data[0] = uint8_t(number);
-    data[1] = uint8_t(number >> 8);
-    for (int i = 0; i < 4; i++)
-        data[2 + i] = uint8_t(requestId >> (8 * i));
+    PutU16(data, OutboundOpcode("ACCOUNT_DATA"));
+    PutU32(data + 2, requestId);
     client->WriteBytes(data, int32_t(size));
 }
 

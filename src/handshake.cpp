@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "kelclient.h"
@@ -32,9 +31,6 @@ static const int32_t kNoUpdateAnswerSize = 28;
 static const int32_t kUpdateCheckSize = 21;
 // The message number of the update check, which only a first message can be.
 static const uint16_t kUpdateCheck = 1;
-
-// Every handler below reads no further than what has arrived: a message is
-// handled only once reader->Has all of it.
 
 int32_t OnClientRawData(const uint8_t* data, uint32_t length, KelClient* client)
 {
@@ -66,9 +62,8 @@ int32_t HandleClientSeed(PacketReader* reader, KelClient* client)
     return kClientSeedSize;
 }
 
-int32_t HandleClientVersion(PacketReader* reader, KelClient* client)
+int32_t HandleClientVersion(PacketReader* reader, KelClient*)
 {
-    (void)client;
     if (!reader->Has(kClientVersionSize))
         return 0;
     reader->Skip(2);
@@ -109,12 +104,10 @@ int32_t HandleComputerUser(PacketReader* reader, KelClient* client)
         return 0;
 
     TakeComputerHash(reader, session);
-    uint8_t userName[200];
-    uint8_t computerName[200];
-    memset(userName, 0, sizeof userName);
+    uint8_t userName[2 * kMaxNameUnits] = {};
+    uint8_t computerName[2 * kMaxNameUnits] = {};
     reader->ReadU16();
     reader->ReadBytes(userName, 2 * userUnits);
-    memset(computerName, 0, sizeof computerName);
     reader->ReadU16();
     reader->ReadBytes(computerName, 2 * computerUnits);
     printf("User Name: %s\n", WideTextForConsole(userName, kMaxNameUnits).c_str());
@@ -141,16 +134,14 @@ int32_t HandleClientId(PacketReader* reader, KelClient* client)
     return kShortRequestSize;
 }
 
-int32_t HandleKeepAlive(PacketReader* reader, KelClient* client)
+int32_t HandleKeepAlive(PacketReader* reader, KelClient*)
 {
-    (void)client;
     // There are no time-outs: the keep-alive is only consumed.
     return reader->Has(kShortRequestSize) ? int32_t(kShortRequestSize) : 0;
 }
 
-int32_t HandleExitGame(PacketReader* reader, KelClient* client)
+int32_t HandleExitGame(PacketReader* reader, KelClient*)
 {
-    (void)client;
     if (!reader->Has(kShortRequestSize))
         return 0;
     reader->ReadU16(); // carried by the message, of no use to the login server
@@ -168,9 +159,8 @@ int32_t HandleAccountLogout(PacketReader* reader, KelClient* client)
     return kShortRequestSize;
 }
 
-int32_t HandleComputerHardware(PacketReader* reader, KelClient* client)
+int32_t HandleComputerHardware(PacketReader* reader, KelClient*)
 {
-    (void)client;
     if (!reader->Has(4))
         return 0;
     uint32_t length = uint32_t(reader->ReadU16()) + kHardwareFixedSize;

@@ -89,7 +89,7 @@ Item* ItemsFromResult(MYSQL_RES* pResult, uint32_t* pNumItems)
         return nullptr;
     LS_ASSERT(pNumItems!=NULL);
     // A set without the three item columns holds no items this store can read.
-    uint32_t count = mysql_num_fields(pResult) < 3 ? 0 : static_cast<uint32_t>(mysql_num_rows(pResult));
+    uint32_t count = mysql_num_fields(pResult) < 3 ? 0 : uint32_t(mysql_num_rows(pResult));
     *pNumItems = count;
     if (count == 0)
         return nullptr;
@@ -132,11 +132,11 @@ std::string Item::SaveQueryText() const
     if (inDatabase != 0)
         return FormatText("UPDATE items SET ID=%s, Size=\"%d\", Data=%s, ItemLocType=\"%d\", "
                           "OwnerCID=\"%u\", OwnerAID=\"%u\" WHERE ID=%s LIMIT 1",
-                          idHex.c_str(), static_cast<int>(ItemDataSize), dataHex.c_str(), location,
+                          idHex.c_str(), int(ItemDataSize), dataHex.c_str(), location,
                           ownerCidColumn, ownerAidColumn, idHex.c_str());
     return FormatText("INSERT INTO items (ID, Size, Data, ItemLocType, OwnerCID, OwnerAID) "
                       "VALUES(%s, %d, %s, %d, %u, %u)",
-                      idHex.c_str(), static_cast<int>(ItemDataSize), dataHex.c_str(), location,
+                      idHex.c_str(), int(ItemDataSize), dataHex.c_str(), location,
                       ownerCidColumn, ownerAidColumn);
 }
 

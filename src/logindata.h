@@ -2,7 +2,7 @@
 
 // The working data of one account login, from ACCOUNT_LOGIN until the
 // login answer is written. It hangs on the client's record as the chain's
-// callback data and is freed with FreeLoginData when the chain ends or is
+// callback data and is freed (DeleteAs<LoginData>) when the chain ends or is
 // abandoned.
 
 #include <cstdint>
@@ -34,8 +34,3 @@ struct LoginData {
     std::unique_ptr<CharacterRecord[]> characters; // the account's characters, in row order
     uint32_t characterCount = 0;     // records in characters
 };
-
-inline void FreeLoginData(void* data)
-{
-    delete static_cast<LoginData*>(data);
-}

@@ -66,15 +66,3 @@ float PacketReader::ReadFloat()
     memcpy(&value, &bits, sizeof value);
     return value;
 }
-
-uint16_t PacketReader::PeekU16(uint32_t offset) const
-{
-    if (offset >= size || size - offset < 2)
-        return 0;
-    return uint16_t(data[offset] | (data[offset + 1] << 8));
-}
-
-int32_t PacketReader::ConsumeAll() const
-{
-    return size > INT32_MAX ? INT32_MAX : int32_t(size);
-}

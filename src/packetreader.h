@@ -30,13 +30,14 @@ struct PacketReader {
     const uint8_t* GetData() const { return data; }
 
     bool Overran() const { return overrun; }
-    uint32_t Remaining() const { return pos < size ? size - pos : 0; }
+    uint32_t Remaining() const { return Remaining(pos); }
+    uint32_t Remaining(uint32_t at) const { return at < size ? size - at : 0; }
 
     // The opening every handler shares: wait (return 0) until Has(the
-    // message's bytes, counted from its number); peek at a length field
-    // before the rest has arrived; ConsumeAll() drops the whole buffer, as
-    // an unknown message is dropped.
+    // message's bytes, counted from its number); PeekU16 a length field at
+    // an offset (0 past size, position unchanged) before the rest has
+    // arrived; ConsumeAll() drops the whole buffer, as an unknown message is.
     bool Has(uint32_t bytes) const { return size >= bytes; }
-    uint16_t PeekU16(uint32_t offset) const;   // 0 past size; the position is unchanged
-    int32_t ConsumeAll() const;
+    uint16_t PeekU16(uint32_t at) const { return Remaining(at) >= 2 ? uint16_t(data[at] | data[at + 1] << 8) : 0; }
+    int32_t ConsumeAll() const { return size > INT32_MAX ? INT32_MAX : int32_t(size); }
 };

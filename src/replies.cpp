@@ -6,13 +6,13 @@
 #include "server.h"
 #include "sessions.h"
 
-static void PutU16(uint8_t* out, uint16_t value)
+void PutU16(uint8_t* out, uint16_t value)
 {
     out[0] = uint8_t(value);
     out[1] = uint8_t(value >> 8);
 }
 
-static void PutU32(uint8_t* out, uint32_t value)
+void PutU32(uint8_t* out, uint32_t value)
 {
     for (int i = 0; i < 4; i++)
         out[i] = uint8_t(value >> (8 * i));

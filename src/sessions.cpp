@@ -74,7 +74,7 @@ void CloseSession(ClientData* client)
 {
     if (client->closed)
         return;
-    if (server.loginNet && FindSessionClient(client))
+    if (FindSessionClient(client))
         server.loginNet->RemoveClient(client->socket);
     ClearPendingQuery(client);
     client->closed = 1;
@@ -107,8 +107,7 @@ int OnClientConnect(KelClient* client)
         return 0;
     }
     client->id = id;
-    auto placed = server.clients.try_emplace(id);
-    ClientData& record = placed.first->second;
+    ClientData& record = server.clients.try_emplace(id).first->second;
     record.id = id;
     record.socket = client->socket;
     record.awaitingFirstPacket = 1;

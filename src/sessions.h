@@ -8,11 +8,9 @@
 // the message). Continuations get the record from the result pump and reach
 // the client's connection only through FindSessionClient.
 //
-// A handler starts a database chain with StartChain, a continuation goes
-// on with ContinueChain; both release whatever they replace, so a chain
-// that is abandoned leaks nothing. StartChain takes the request id for the
-// whole chain; a request answered at once in the meantime changes requestId
-// only, so each answer carries the id of its own request.
+// A handler starts a database chain with StartChain and its continuations
+// carry it on with ContinueChain; both release whatever they replace, so a
+// chain that is abandoned leaks nothing.
 
 #include <cstdint>
 #include <unordered_map>
@@ -33,8 +31,9 @@ struct KelClient;
 // clears the pending query (unless the continuation installed a new one).
 typedef int32_t (*ResultCallback)(QUERY_RESULT* result, ClientData* client);
 
-// Frees a chain's working data; each kind of working data has its own.
+// Frees a chain's working data: DeleteAs<the working data's type>.
 typedef void (*CallbackDataFree)(void* data);
+template <typename T> void DeleteAs(void* data) { delete static_cast<T*>(data); }
 
 struct ClientData {
     ClientData() = default;
@@ -45,8 +44,7 @@ struct ClientData {
     uint16_t id = 0;               // client id: the record's key, equal to its KelClient's id
     NLsocket socket = NL_INVALID;  // the connection's handle on the login server
     uint32_t requestId = 0;        // request id of the current request, echoed by its at-once replies
-    uint32_t chainRequestId = 0;   // request id of the request that started the pending chain: every
-                                   // reply of the chain echoes it, whatever later requests put in requestId
+    uint32_t chainRequestId = 0;   // request id of the pending chain (StartChain)
     uint32_t accountId = 0;        // the logged-in account
     uint32_t accessLevel = 0;      // the logged-in account's access level
     uint8_t characterName[kCharacterNameBytes] = {}; // the first character listed at login
@@ -80,10 +78,10 @@ struct SessionLists {
 
 extern SessionLists sessionLists;
 
-// From a handler: the request being handled (its requestId) starts a chain
-// whose first query is queryId, answered by next, with data (freed by
-// dataFree) as its working data. A chain still pending is abandoned: only
-// the newest request is answered.
+// From a handler: the request being handled starts a chain with queryId,
+// answered by next, and data (freed by dataFree). Its requestId becomes the
+// chain's, echoed by every reply of the chain whatever later requests put
+// in requestId. A chain still pending is abandoned: the newest is answered.
 void StartChain(ClientData* session, uint32_t queryId, ResultCallback next, void* data,
                 CallbackDataFree dataFree);
 

@@ -8,15 +8,13 @@
 
 std::string FormatText(const char* format, ...)
 {
-    va_list args;
+    va_list args, copy;
     va_start(args, format);
-    va_list copy;
     va_copy(copy, args);
     int length = vsnprintf(nullptr, 0, format, copy);
     va_end(copy);
     std::string text(length > 0 ? size_t(length) : 0, '\0');
-    if (length > 0)
-        vsnprintf(text.data(), text.size() + 1, format, args);
+    vsnprintf(text.data(), text.size() + 1, format, args);   // its NUL lands on the string's own
     va_end(args);
     return text;
 }
