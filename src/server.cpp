@@ -9,6 +9,7 @@
 
 #include "configfile.h"
 #include "item.h"
+#include "loopwait.h"
 #include "netserver.h"
 #include "version.h"
 
