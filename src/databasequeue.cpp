@@ -9,15 +9,8 @@
 
 namespace {
 
-constexpr uint32_t COUNTER_LIMIT = 4000000000u;
 constexpr int LONG_STATEMENT = 200;
 const char NO_STATUS_MARKER[] = "@NOSTATUS";
-
-void CountUp(uint32_t& counter)
-{
-    if (++counter > COUNTER_LIMIT)
-        counter = 0;
-}
 
 } // namespace
 
@@ -80,7 +73,7 @@ uint32_t Database::Execute(const char* text, int length, uint32_t orderKey)
     return id;
 }
 
-void Database::File(uint32_t id, MYSQL_RES* result, int32_t affectedRows, bool discard)
+void Database::FileResult(uint32_t id, MYSQL_RES* result, int32_t affectedRows, bool discard)
 {
     if (discard) {
         if (result)

@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <csignal>
@@ -80,7 +81,16 @@ int32_t GetFileLength(FILE* file)
     long length = ftell(file);
     if (fseek(file, position, SEEK_SET) != 0 || length < 0 || length > INT32_MAX)
         return -1;
-    return int32_t(length);
+    return static_cast<int32_t>(length);
+}
+
+static int StartNetworkLayer(StartupSettings&)
+{
+    if (NetworkInit() != 0) {
+        server.log.Write("[!] Failed to initialize the network subsystem.\n");
+        return -1;
+    }
+    return 0;
 }
 
 // Reads every key, in order, whatever is missing; 0 or -3. A string longer
@@ -108,93 +118,6 @@ static int ReadSettings(ConfigFile& config, StartupSettings& s)
     return config.HasError() ? -3 : 0;
 }
 
-// Loads a packet file whole into a zero-padded buffer of at least minSize
-// bytes; false when it cannot be opened, measured or read.
-static bool LoadPacketFile(const char* path, int32_t minSize, uint8_t** buffer, uint32_t* size)
-{
-    FILE* file = fopen(path, "rb");
-    if (!file)
-        return false;
-    int32_t length = GetFileLength(file);
-    if (length < 0) {
-        fclose(file);
-        return false;
-    }
-    uint8_t* bytes = new uint8_t[length > minSize ? length : minSize]();
-    bool readError = fread(bytes, 1, size_t(length), file) != size_t(length) && ferror(file);
-    fclose(file);
-    if (readError) {
-        delete[] bytes;
-        return false;
-    }
-    *buffer = bytes;
-    *size = uint32_t(length);
-    return true;
-}
-
-static int LoadPacketFiles()
-{
-    uint32_t noUpdateSize = 0;
-    if (!LoadPacketFile("Data/Packets/NoUpdateAvailable", kNoUpdateMinSize, &server.noUpdatePacket,
-                        &noUpdateSize)) {
-        server.log.Write("[!] Could not load file server packet.\n");
-        return -8;
-    }
-    server.log.Write("[+] Successfully loaded the file server packet.\n");
-    if (!LoadPacketFile("Data/Packets/DefaultInterface", kDefaultInterfaceMinSize,
-                        &server.defaultInterface, &server.defaultInterfaceSize)) {
-        server.log.Write("[!] Could not load default interface data.\n");
-        return -9;
-    }
-    server.log.Write("[+] Successfully loaded the default interface data.\n");
-    return 0;
-}
-
-static int StartLoginNetwork(const StartupSettings& s)
-{
-    server.loginNet = new NetServer();
-    if (server.loginNet->Start(s.lsIp, s.lsPort, uint32_t(s.lsMaxPlayers)) != 0) {
-        server.log.Write("[!] Could not initialize the login network server.\n");
-        return -4;
-    }
-    server.loginNet->SetCallbacks(OnClientConnect, OnClientDisconnect, OnClientRawData);
-    server.log.Write("[+] Login network server (%s:%u) started.\n", s.lsIp, unsigned(s.lsPort));
-    return 0;
-}
-
-static int StartInternalNetwork(const StartupSettings& s)
-{
-    server.internalNet = new NetServer();
-    if (server.internalNet->Start(s.lsIp, s.isPort, server.maxGameServers) != 0) {
-        server.log.Write("[!] Could not initialize the internal network server.\n");
-        return -5;
-    }
-    server.internalNet->SetCallbacks(nullptr, nullptr, nullptr);
-    server.log.Write("[+] Internal network server (%s:%u) started.\n", s.lsIp, unsigned(s.isPort));
-    return 0;
-}
-
-static int ConnectDatabase(const StartupSettings& s)
-{
-    server.database.Init();
-    server.log.Write("    Attempting connections to the database server...\n");
-    bool connected = false;
-    for (uint16_t attempt = 0; attempt < s.dbMaxRetries && !connected && !stopRequested; attempt++) {
-        connected = server.database.Connect(s.dbIp, s.dbUser, s.dbPass, s.dbName, s.dbPort,
-                                            s.dbMaxPipes);
-        if (!connected)
-            server.log.Write("[!] Failed to connect to database! Host: %s User: %s Pass: %s "
-                             "DBName: %s, Port: %u",
-                             s.dbIp, s.dbUser, s.dbPass, s.dbName, unsigned(s.dbPort));
-    }
-    if (!connected) {
-        server.log.Write("[!] Could not connect to the database server.\n");
-        return -6;
-    }
-    server.log.Write("[+] All connections to the database server established.\n");
-    return 0;
-}
-
 // Reads Config/LsConfig.ini: 0, -2 or -3.
 static int LoadConfiguration(StartupSettings& s)
 {
@@ -212,6 +135,117 @@ static int LoadConfiguration(StartupSettings& s)
     return 0;
 }
 
+// Loads a packet file whole into a zero-padded buffer of at least minSize
+// bytes; false when it cannot be opened, measured or read.
+static bool LoadPacketFile(const char* path, int32_t minSize, uint8_t** buffer, uint32_t* size)
+{
+    FILE* file = fopen(path, "rb");
+    if (!file)
+        return false;
+    int32_t length = GetFileLength(file);
+    if (length < 0) {
+        fclose(file);
+        return false;
+    }
+    size_t count = static_cast<size_t>(length);
+    uint8_t* bytes = new uint8_t[std::max(length, minSize)]();
+    bool readError = fread(bytes, 1, count, file) != count && ferror(file);
+    fclose(file);
+    if (readError) {
+        delete[] bytes;
+        return false;
+    }
+    *buffer = bytes;
+    *size = static_cast<uint32_t>(length);
+    return true;
+}
+
+static int LoadPacketFiles(StartupSettings&)
+{
+    uint32_t noUpdateSize = 0;
+    if (!LoadPacketFile("Data/Packets/NoUpdateAvailable", kNoUpdateMinSize, &server.noUpdatePacket,
+                        &noUpdateSize)) {
+        server.log.Write("[!] Could not load file server packet.\n");
+        return -8;
+    }
+    server.log.Write("[+] Successfully loaded the file server packet.\n");
+    if (!LoadPacketFile("Data/Packets/DefaultInterface", kDefaultInterfaceMinSize,
+                        &server.defaultInterface, &server.defaultInterfaceSize)) {
+        server.log.Write("[!] Could not load default interface data.\n");
+        return -9;
+    }
+    server.log.Write("[+] Successfully loaded the default interface data.\n");
+    return 0;
+}
+
+static int StartLoginNetwork(StartupSettings& s)
+{
+    server.loginNet = new NetServer();
+    if (server.loginNet->Start(s.lsIp, s.lsPort, static_cast<uint32_t>(s.lsMaxPlayers)) != 0) {
+        server.log.Write("[!] Could not initialize the login network server.\n");
+        return -4;
+    }
+    server.loginNet->SetCallbacks(OnClientConnect, OnClientDisconnect, OnClientRawData);
+    server.log.Write("[+] Login network server (%s:%u) started.\n", s.lsIp, static_cast<unsigned>(s.lsPort));
+    return 0;
+}
+
+static int LoadOpcodeTable(StartupSettings&)
+{
+    if (PopulateOpcodeTable() != 0) {
+        server.log.Write("[!] Unable to populate login server opcodes table.\n");
+        return -7;
+    }
+    server.log.Write("[+] Successfully populated the login server opcode table.\n");
+    return 0;
+}
+
+static int StartInternalNetwork(StartupSettings& s)
+{
+    server.internalNet = new NetServer();
+    if (server.internalNet->Start(s.lsIp, s.isPort, server.maxGameServers) != 0) {
+        server.log.Write("[!] Could not initialize the internal network server.\n");
+        return -5;
+    }
+    server.internalNet->SetCallbacks(nullptr, nullptr, nullptr);
+    server.log.Write("[+] Internal network server (%s:%u) started.\n", s.lsIp, static_cast<unsigned>(s.isPort));
+    return 0;
+}
+
+static int ConnectDatabase(StartupSettings& s)
+{
+    server.database.Init();
+    server.log.Write("    Attempting connections to the database server...\n");
+    bool connected = false;
+    for (uint16_t attempt = 0; attempt < s.dbMaxRetries && !connected && !stopRequested; attempt++) {
+        connected = server.database.Connect(s.dbIp, s.dbUser, s.dbPass, s.dbName, s.dbPort,
+                                            s.dbMaxPipes);
+        if (!connected)
+            server.log.Write("[!] Failed to connect to database! Host: %s User: %s Pass: %s "
+                             "DBName: %s, Port: %u",
+                             s.dbIp, s.dbUser, s.dbPass, s.dbName, static_cast<unsigned>(s.dbPort));
+    }
+    if (!connected) {
+        server.log.Write("[!] Could not connect to the database server.\n");
+        return -6;
+    }
+    server.log.Write("[+] All connections to the database server established.\n");
+    return 0;
+}
+
+// The steps after the log is open, in order; each gives 0 or the code that
+// ends start-up, and logs its own lines.
+typedef int (*StartupStep)(StartupSettings& settings);
+static const StartupStep kStartupSteps[] = {
+    StartNetworkLayer,      // -1
+    LoadConfiguration,      // -2, -3
+    LoadPacketFiles,        // -8, -9
+    StartLoginNetwork,      // -4
+    LoadOpcodeTable,        // -7
+    StartInternalNetwork,   // -5
+    ConnectDatabase,        // -6
+};
+
 int Server::Init()
 {
     initStarted = true;
@@ -222,28 +256,12 @@ int Server::Init()
     log.Write("----------------------------------------------------------------\n");
     log.Write("Vessik Login Server v%s\n\n", LS_VERSION);
     log.Write("[+] System Log File Opened\n");
-    if (NetworkInit() != 0) {
-        log.Write("[!] Failed to initialize the network subsystem.\n");
-        return -1;
-    }
     StartupSettings settings = {};
-    int result = LoadConfiguration(settings);
-    if (result == 0)
-        result = LoadPacketFiles();
-    if (result == 0)
-        result = StartLoginNetwork(settings);
-    if (result == 0) {
-        if (PopulateOpcodeTable() != 0) {
-            log.Write("[!] Unable to populate login server opcodes table.\n");
-            return -7;
-        }
-        log.Write("[+] Successfully populated the login server opcode table.\n");
-        result = StartInternalNetwork(settings);
+    for (StartupStep step : kStartupSteps) {
+        int result = step(settings);
+        if (result != 0)
+            return result;
     }
-    if (result == 0)
-        result = ConnectDatabase(settings);
-    if (result != 0)
-        return result;
     SetItemDatabase(&database);
     log.Write("[*] Server Ready for Connections\n\n");
     return 0;
@@ -253,8 +271,7 @@ int Server::Init()
 // as soon as the next pass has something to do - a client's bytes or new
 // connection, a statement finished by a worker, or work this pass left
 // behind (a statement queued, a reply written, a message still buffered).
-// An idle server still wakes once a millisecond; a busy one is no longer
-// paced by a full pause for every step of every login.
+// An idle server still wakes once a millisecond.
 void Server::PauseUntilWork()
 {
     if (database.HasWorkWaiting() || loginNet->HasWorkWaiting() || internalNet->HasWorkWaiting())
@@ -283,6 +300,17 @@ int Server::Run()
     return 0;
 }
 
+// Stops and deletes a network server that start-up created, then logs the line.
+static void StopNetServer(NetServer*& net, const char* stoppedLine)
+{
+    if (!net)
+        return;
+    net->Stop();
+    delete net;
+    net = nullptr;
+    server.log.Write("%s", stoppedLine);
+}
+
 void Server::Shutdown()
 {
     if (!initStarted || shutDown)
@@ -295,18 +323,8 @@ void Server::Shutdown()
     clientIds.Clear();
     outboundOpcodes.clear();
     clients.clear();
-    if (loginNet) {
-        loginNet->Stop();
-        delete loginNet;
-        loginNet = nullptr;
-        log.Write("[-] Login network server shutdown.\n");
-    }
-    if (internalNet) {
-        internalNet->Stop();
-        delete internalNet;
-        internalNet = nullptr;
-        log.Write("[-] Internal network server shutdown.\n");
-    }
+    StopNetServer(loginNet, "[-] Login network server shutdown.\n");
+    StopNetServer(internalNet, "[-] Internal network server shutdown.\n");
     NetworkShutdown();
     log.Write("[-] Network subsystem shutdown.\n");
     log.Write("\n[*] Server Shutdown\n");
