@@ -41,11 +41,7 @@ constexpr size_t PIPE_LENDING_LIMIT = 25;          // a pipe serves other classe
 
 // The statement counters run from 0 to COUNTER_LIMIT, then start again at 0.
 constexpr uint32_t COUNTER_LIMIT = 4000000000u;
-inline void CountUp(uint32_t& counter)
-{
-    if (++counter > COUNTER_LIMIT)
-        counter = 0;
-}
+inline void CountUp(uint32_t& counter) { counter = counter >= COUNTER_LIMIT ? 0 : counter + 1; }
 
 // One statement handed to a pipe, from dispatch until it is collected.
 struct THREAD_INFO {

@@ -26,14 +26,13 @@ void Watch(int fd, std::vector<pollfd>& fds)
         fds.push_back(pollfd{fd, POLLIN, 0});
 }
 
-// Consumed only after it was seen: a signal raised after this read belongs
-// to the next wait, and one raised before the wait ended this one, so none
-// is lost. A failed read means a concurrent waiter took it: still a wake.
-void ConsumeWake(int wakeFd)
+// For eventfd calls whose failure loses nothing (see the callers).
+void Ignore(ssize_t) {}
+
+NLint Fail(NLenum error)
 {
-    uint64_t count;
-    if (read(wakeFd, &count, sizeof count) < 0) {
-    }
+    nlSetError(error);
+    return NL_INVALID;
 }
 
 } // namespace
@@ -41,10 +40,8 @@ void ConsumeWake(int wakeFd)
 NLint nlWaitForInput(const NLint* groups, NLint groupCount, const NLsocket* listeners,
                      NLint listenerCount, NLint timeout)
 {
-    if ((groups == nullptr && groupCount > 0) || (listeners == nullptr && listenerCount > 0)) {
-        nlSetError(NL_NULL_POINTER);
-        return NL_INVALID;
-    }
+    if ((groups == nullptr && groupCount > 0) || (listeners == nullptr && listenerCount > 0))
+        return Fail(NL_NULL_POINTER);
     const int wakeFd = WakeDescriptor();
     thread_local std::vector<pollfd> fds;   // kept between calls: no allocation per wait
     fds.clear();
@@ -53,20 +50,19 @@ NLint nlWaitForInput(const NLint* groups, NLint groupCount, const NLsocket* list
         Watch(nlGroupDescriptor(groups[i]), fds);
     for (NLint i = 0; i < listenerCount; ++i)
         Watch(nlListenerDescriptor(listeners[i]), fds);
-    if (poll(fds.data(), fds.size(), timeout) < 0) {
-        if (errno == EINTR)
-            return 0;
-        nlSetError(NL_SYSTEM_ERROR);
-        return NL_INVALID;
-    }
+    if (poll(fds.data(), fds.size(), timeout) < 0)
+        return errno == EINTR ? 0 : Fail(NL_SYSTEM_ERROR);
+
     NLint reasons = 0;
     for (const pollfd& fd : fds) {
-        if (fd.revents == 0)
-            continue;
-        if (fd.fd == wakeFd) {
-            ConsumeWake(wakeFd);
+        if (fd.revents != 0 && fd.fd == wakeFd) {
+            // Consumed only after it was seen: a signal raised after this
+            // read belongs to the next wait. A failed read means another
+            // waiter took it first; it still was a wake.
+            uint64_t count;
+            Ignore(read(wakeFd, &count, sizeof count));
             reasons |= NL_WAKE_SIGNAL;
-        } else {
+        } else if (fd.revents != 0) {
             reasons |= NL_WAKE_INPUT;
         }
     }
@@ -77,7 +73,6 @@ void nlSignalWake(void)
 {
     const int wakeFd = WakeDescriptor();
     uint64_t one = 1;
-    // Fails only when the counter is full, and then the wait is raised anyway.
-    if (wakeFd >= 0 && write(wakeFd, &one, sizeof one) < 0) {
-    }
+    if (wakeFd >= 0)   // fails only when the counter is full: the wait is raised anyway
+        Ignore(write(wakeFd, &one, sizeof one));
 }

@@ -107,6 +107,18 @@ GroupEntry* GroupOrFail(NLint group)
     return entry;
 }
 
+// The checks before a read or write; call(fd, size) does the transfer.
+template <typename Call>
+NLint Transfer(NLsocket socket, const void* buffer, NLint nbytes, Call call)
+{
+    if (buffer == nullptr)
+        return Fail(NL_NULL_POINTER, NL_INVALID);
+    if (nbytes <= 0)
+        return 0;
+    SocketEntry* entry = SocketOrFail(socket);
+    return entry == nullptr ? NL_INVALID : call(entry->fd, static_cast<size_t>(nbytes));
+}
+
 NLsocket FileSocket(Layer& nl, int fd, bool listening)
 {
     if (nl.nextSocket == INT32_MAX) {
@@ -123,16 +135,6 @@ bool ParsePort(std::string_view text, uint16_t* port)
     const char* end = text.data() + text.size();
     auto parsed = std::from_chars(text.data(), end, *port);
     return parsed.ec == std::errc() && parsed.ptr == end;
-}
-
-void CloseAll(Layer& nl)
-{
-    for (auto& entry : nl.sockets)
-        close(entry.second.fd);
-    for (auto& entry : nl.groups)
-        close(entry.second.epollFd);
-    nl.sockets.clear();
-    nl.groups.clear();
 }
 
 } // namespace
@@ -156,7 +158,13 @@ NLboolean nlSelectNetwork(NLenum network)
 void nlShutdown(void)
 {
     Layer& nl = TheLayer();
-    CloseAll(nl);
+    for (auto& entry : nl.sockets)
+        close(entry.second.fd);
+    for (auto& entry : nl.groups)
+        close(entry.second.epollFd);
+    // The handle counters go on: a handle is never handed out twice in a run.
+    nl.sockets.clear();
+    nl.groups.clear();
     nl.bindSet = false;
     nl.bindAddress = NLaddress{};
     nl.initialised = false;
@@ -272,34 +280,20 @@ NLboolean nlClose(NLsocket socket)
 
 NLint nlRead(NLsocket socket, void* buffer, NLint nbytes)
 {
-    if (buffer == nullptr)
-        return Fail(NL_NULL_POINTER, NL_INVALID);
-    if (nbytes <= 0)
-        return 0;
-    SocketEntry* entry = SocketOrFail(socket);
-    if (entry == nullptr)
-        return NL_INVALID;
-    ssize_t n = recv(entry->fd, buffer, static_cast<size_t>(nbytes), 0);
-    if (n > 0)
-        return static_cast<NLint>(n);
-    if (n == 0)
-        return Fail(NL_MESSAGE_END, NL_INVALID);
-    return TransferFailure();
+    return Transfer(socket, buffer, nbytes, [buffer](int fd, size_t size) {
+        ssize_t n = recv(fd, buffer, size, 0);
+        if (n == 0)
+            return Fail(NL_MESSAGE_END, NL_INVALID);
+        return n > 0 ? static_cast<NLint>(n) : TransferFailure();
+    });
 }
 
 NLint nlWrite(NLsocket socket, const void* buffer, NLint nbytes)
 {
-    if (buffer == nullptr)
-        return Fail(NL_NULL_POINTER, NL_INVALID);
-    if (nbytes <= 0)
-        return 0;
-    SocketEntry* entry = SocketOrFail(socket);
-    if (entry == nullptr)
-        return NL_INVALID;
-    ssize_t n = send(entry->fd, buffer, static_cast<size_t>(nbytes), MSG_NOSIGNAL);
-    if (n >= 0)
-        return static_cast<NLint>(n);
-    return TransferFailure();
+    return Transfer(socket, buffer, nbytes, [buffer](int fd, size_t size) {
+        ssize_t n = send(fd, buffer, size, MSG_NOSIGNAL);
+        return n >= 0 ? static_cast<NLint>(n) : TransferFailure();
+    });
 }
 
 NLushort nlGetLocalPort(NLsocket socket)

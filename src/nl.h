@@ -14,11 +14,9 @@
 
 typedef int32_t NLsocket;   // a socket handle; NL_INVALID when none
 typedef int32_t NLint;
-typedef uint32_t NLuint;
 typedef uint32_t NLenum;
 typedef uint16_t NLushort;
 typedef uint8_t NLboolean;
-typedef uint8_t NLbyte;
 
 #define NL_INVALID (-1)
 #define NL_FALSE static_cast<NLboolean>(0)

@@ -84,12 +84,17 @@ int32_t GetFileLength(FILE* file)
     return static_cast<int32_t>(length);
 }
 
+// A start-up step's failure: logs its line, gives its code.
+static int Failed(int code, const char* line)
+{
+    server.log.Write("%s", line);
+    return code;
+}
+
 static int StartNetworkLayer(StartupSettings&)
 {
-    if (NetworkInit() != 0) {
-        server.log.Write("[!] Failed to initialize the network subsystem.\n");
-        return -1;
-    }
+    if (NetworkInit() != 0)
+        return Failed(-1, "[!] Failed to initialize the network subsystem.\n");
     return 0;
 }
 
@@ -122,14 +127,10 @@ static int ReadSettings(ConfigFile& config, StartupSettings& s)
 static int LoadConfiguration(StartupSettings& s)
 {
     ConfigFile config;
-    if (config.Load("Config/LsConfig.ini") != 0) {
-        server.log.Write("[!] Failed to the login server configuration file.\n");
-        return -2;
-    }
-    if (ReadSettings(config, s) != 0) {
-        server.log.Write("[!] An error was encountered while processing the config file.\n");
-        return -3;
-    }
+    if (config.Load("Config/LsConfig.ini") != 0)
+        return Failed(-2, "[!] Failed to the login server configuration file.\n");
+    if (ReadSettings(config, s) != 0)
+        return Failed(-3, "[!] An error was encountered while processing the config file.\n");
     config.Clear();
     server.log.Write("[+] Loaded login server configuration file.\n");
     return 0;
@@ -164,16 +165,12 @@ static int LoadPacketFiles(StartupSettings&)
 {
     uint32_t noUpdateSize = 0;
     if (!LoadPacketFile("Data/Packets/NoUpdateAvailable", kNoUpdateMinSize, &server.noUpdatePacket,
-                        &noUpdateSize)) {
-        server.log.Write("[!] Could not load file server packet.\n");
-        return -8;
-    }
+                        &noUpdateSize))
+        return Failed(-8, "[!] Could not load file server packet.\n");
     server.log.Write("[+] Successfully loaded the file server packet.\n");
     if (!LoadPacketFile("Data/Packets/DefaultInterface", kDefaultInterfaceMinSize,
-                        &server.defaultInterface, &server.defaultInterfaceSize)) {
-        server.log.Write("[!] Could not load default interface data.\n");
-        return -9;
-    }
+                        &server.defaultInterface, &server.defaultInterfaceSize))
+        return Failed(-9, "[!] Could not load default interface data.\n");
     server.log.Write("[+] Successfully loaded the default interface data.\n");
     return 0;
 }
@@ -181,10 +178,8 @@ static int LoadPacketFiles(StartupSettings&)
 static int StartLoginNetwork(StartupSettings& s)
 {
     server.loginNet = new NetServer();
-    if (server.loginNet->Start(s.lsIp, s.lsPort, static_cast<uint32_t>(s.lsMaxPlayers)) != 0) {
-        server.log.Write("[!] Could not initialize the login network server.\n");
-        return -4;
-    }
+    if (server.loginNet->Start(s.lsIp, s.lsPort, static_cast<uint32_t>(s.lsMaxPlayers)) != 0)
+        return Failed(-4, "[!] Could not initialize the login network server.\n");
     server.loginNet->SetCallbacks(OnClientConnect, OnClientDisconnect, OnClientRawData);
     server.log.Write("[+] Login network server (%s:%u) started.\n", s.lsIp, static_cast<unsigned>(s.lsPort));
     return 0;
@@ -192,10 +187,8 @@ static int StartLoginNetwork(StartupSettings& s)
 
 static int LoadOpcodeTable(StartupSettings&)
 {
-    if (PopulateOpcodeTable() != 0) {
-        server.log.Write("[!] Unable to populate login server opcodes table.\n");
-        return -7;
-    }
+    if (PopulateOpcodeTable() != 0)
+        return Failed(-7, "[!] Unable to populate login server opcodes table.\n");
     server.log.Write("[+] Successfully populated the login server opcode table.\n");
     return 0;
 }
@@ -203,10 +196,8 @@ static int LoadOpcodeTable(StartupSettings&)
 static int StartInternalNetwork(StartupSettings& s)
 {
     server.internalNet = new NetServer();
-    if (server.internalNet->Start(s.lsIp, s.isPort, server.maxGameServers) != 0) {
-        server.log.Write("[!] Could not initialize the internal network server.\n");
-        return -5;
-    }
+    if (server.internalNet->Start(s.lsIp, s.isPort, server.maxGameServers) != 0)
+        return Failed(-5, "[!] Could not initialize the internal network server.\n");
     server.internalNet->SetCallbacks(nullptr, nullptr, nullptr);
     server.log.Write("[+] Internal network server (%s:%u) started.\n", s.lsIp, static_cast<unsigned>(s.isPort));
     return 0;
@@ -225,10 +216,8 @@ static int ConnectDatabase(StartupSettings& s)
                              "DBName: %s, Port: %u",
                              s.dbIp, s.dbUser, s.dbPass, s.dbName, static_cast<unsigned>(s.dbPort));
     }
-    if (!connected) {
-        server.log.Write("[!] Could not connect to the database server.\n");
-        return -6;
-    }
+    if (!connected)
+        return Failed(-6, "[!] Could not connect to the database server.\n");
     server.log.Write("[+] All connections to the database server established.\n");
     return 0;
 }
