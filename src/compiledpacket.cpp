@@ -1,5 +1,6 @@
 #include "compiledpacket.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -41,12 +42,12 @@ void CompiledPacket::WriteU8(uint8_t value)
 
 void CompiledPacket::WriteS8(int8_t value)
 {
-    WriteU8((uint8_t)value);
+    WriteU8(static_cast<uint8_t>(value));
 }
 
 void CompiledPacket::WriteU16(uint16_t value)
 {
-    uint8_t bytes[2] = {(uint8_t)(value & 0xFF), (uint8_t)(value >> 8)};
+    uint8_t bytes[2] = {static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>(value >> 8)};
     Append(bytes, 2);
 }
 
@@ -54,13 +55,13 @@ void CompiledPacket::WriteU32(uint32_t value)
 {
     uint8_t bytes[4];
     for (int i = 0; i < 4; ++i)
-        bytes[i] = (uint8_t)((value >> (8 * i)) & 0xFF);
+        bytes[i] = static_cast<uint8_t>((value >> (8 * i)) & 0xFF);
     Append(bytes, 4);
 }
 
 void CompiledPacket::WriteS32(int32_t value)
 {
-    WriteU32((uint32_t)value);
+    WriteU32(static_cast<uint32_t>(value));
 }
 
 void CompiledPacket::WriteRepeat(uint8_t value, uint32_t count)
@@ -90,14 +91,14 @@ void CompiledPacket::WriteFormatted(const char* format, ...)
     va_end(args);
     if (written <= 0)
         return;
-    uint32_t count = (uint32_t)written < sizeof text ? (uint32_t)written : sizeof text - 1;
-    WriteBuffer((uint8_t*)text, count, false);
+    uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(written), sizeof text - 1);
+    WriteBuffer(reinterpret_cast<uint8_t*>(text), count, false);
 }
 
 void CompiledPacket::Append(const void* bytes, uint32_t count)
 {
-    if (count + (uint32_t)stagedCount >= 100 && stagedCount > 0) {
-        AppendRaw(staging, (uint32_t)stagedCount);
+    if (count + static_cast<uint32_t>(stagedCount) >= 100 && stagedCount > 0) {
+        AppendRaw(staging, static_cast<uint32_t>(stagedCount));
         stagedCount = 0;
     }
     if (count > 100) {
@@ -106,13 +107,13 @@ void CompiledPacket::Append(const void* bytes, uint32_t count)
     }
     if (count > 0)
         memcpy(staging + stagedCount, bytes, count);
-    stagedCount += (int32_t)count;
+    stagedCount += static_cast<int32_t>(count);
 }
 
 void CompiledPacket::Flush()
 {
     if (stagedCount > 0) {
-        AppendRaw(staging, (uint32_t)stagedCount);
+        AppendRaw(staging, static_cast<uint32_t>(stagedCount));
         stagedCount = 0;
     }
 }
@@ -142,7 +143,7 @@ int32_t CompiledPacket::AppendRaw(const void* pString, uint32_t count)
         length += count;
     }
     readPos = mpBuffer;
-    return (int32_t)length;
+    return static_cast<int32_t>(length);
 }
 
 void CompiledPacket::Compact()
@@ -180,7 +181,7 @@ uint8_t* CompiledPacket::GetBuffer(uint16_t* pLength)
     if (locked)
         return nullptr;
     LS_ASSERT(pLength!=NULL);
-    *pLength = (uint16_t)(full & 0xFFFF);
+    *pLength = static_cast<uint16_t>(full & 0xFFFF);
     return buffer;
 }
 
@@ -216,6 +217,6 @@ uint8_t* CompiledPacket::Read(uint16_t* pLength, uint32_t max)
     uint32_t full = 0;
     uint8_t* piece = Read(&full, max);
     if (piece != nullptr)
-        *pLength = (uint16_t)(full & 0xFFFF);
+        *pLength = static_cast<uint16_t>(full & 0xFFFF);
     return piece;
 }

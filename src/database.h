@@ -27,12 +27,12 @@
 #include <mysql.h>
 
 #include "nl.h"
+#include "threads.h"
 
 struct ClientData;
 struct PipeWorker;
 
-// Exit codes of a statement's run.
-constexpr uint32_t QUERY_STILL_ACTIVE = 259;       // waiting for or holding its pipe
+// Exit codes of a statement's run; STILL_ACTIVE while it waits for or holds its pipe.
 constexpr uint32_t QUERY_SUCCEEDED = 0;
 constexpr uint32_t QUERY_FAILED = 0xFFFFFFFFu;
 
@@ -40,9 +40,13 @@ constexpr int MAX_PIPES = 20;                      // connections per Connect ca
 constexpr size_t PIPE_WORKER_LIMIT = 50;           // statements listed on one pipe
 constexpr size_t PIPE_LENDING_LIMIT = 25;          // a pipe serves other classes below this
 
+// The statement counters run from 0 to COUNTER_LIMIT, then start again at 0.
+constexpr uint32_t COUNTER_LIMIT = 4000000000u;
+inline void CountUp(uint32_t& counter) { counter = counter >= COUNTER_LIMIT ? 0 : counter + 1; }
+
 // One statement handed to a pipe, from dispatch until it is collected.
 struct THREAD_INFO {
-    std::atomic<uint32_t> exitCode{QUERY_STILL_ACTIVE};   // written last by the worker (release)
+    std::atomic<uint32_t> exitCode{STILL_ACTIVE};   // written last by the worker (release)
     MYSQL_RES* result = nullptr;      // the stored result set; null without one or on failure
     uint32_t queryId = 0;
     NLmutex* mutex = nullptr;         // the pipe's mutex
@@ -155,7 +159,7 @@ private:
     void Collect(PIPE& pipe);
     void Unlist(uint32_t orderKey);
     void Finish(THREAD_INFO* info, uint32_t exitCode);
-    void File(uint32_t id, MYSQL_RES* result, int32_t affectedRows, bool discard);
+    void FileResult(uint32_t id, MYSQL_RES* result, int32_t affectedRows, bool discard);
     bool IsIdle() const;
     void ClosePipe(PIPE& pipe);
     void ClosePipes(size_t first);

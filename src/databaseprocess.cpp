@@ -15,8 +15,6 @@ struct OpenClasses {
 
 namespace {
 
-constexpr uint32_t COUNTER_LIMIT = 4000000000u;
-
 bool PipeTakes(const PIPE& pipe, uint8_t queryClass)
 {
     size_t listed = pipe.threads.size();
@@ -122,7 +120,7 @@ void Database::HandOver(QUERY& query, PIPE& pipe)
     pipe.threads.push_back(info);
     if (query.orderKey != 0) {
         KeyedStatements& keyed = listedKeys[query.orderKey];
-        keyed.pipe = size_t(&pipe - pipes.data());
+        keyed.pipe = static_cast<size_t>(&pipe - pipes.data());
         ++keyed.listed;
     }
     HandToPipeWorker(pipe.worker, info);
@@ -133,7 +131,7 @@ void Database::Collect(PIPE& pipe)
     for (auto entry = pipe.threads.begin(); entry != pipe.threads.end();) {
         THREAD_INFO* info = *entry;
         uint32_t exitCode = info->exitCode.load(std::memory_order_acquire);
-        if (exitCode == QUERY_STILL_ACTIVE) {
+        if (exitCode == STILL_ACTIVE) {
             ++entry;
             continue;
         }
@@ -158,10 +156,9 @@ void Database::Unlist(uint32_t orderKey)
 void Database::Finish(THREAD_INFO* info, uint32_t exitCode)
 {
     if (exitCode == QUERY_SUCCEEDED) {
-        if (++processedCount > COUNTER_LIMIT)
-            processedCount = 0;
+        CountUp(processedCount);
         if (info->result) {
-            File(info->queryId, info->result, -1, info->discard);
+            FileResult(info->queryId, info->result, -1, info->discard);
         } else {
             if (info->affectedRows == 0 && info->reportNoEffect) {
                 printf("Query had no effect: %s\n", info->text);
@@ -169,12 +166,12 @@ void Database::Finish(THREAD_INFO* info, uint32_t exitCode)
                        "affected 0 rows.\n");
             }
             if (info->wantResult)
-                File(info->queryId, nullptr, static_cast<int32_t>(info->affectedRows), info->discard);
+                FileResult(info->queryId, nullptr, static_cast<int32_t>(info->affectedRows), info->discard);
         }
     } else {
         printf("Query Failed: %s\n", info->text);
         printf("Error: %s\n", info->error ? info->error : "");
-        File(info->queryId, nullptr, -1, info->discard);
+        FileResult(info->queryId, nullptr, -1, info->discard);
     }
     info->result = nullptr;   // filed or freed above
     FreeThreadInfo(info);

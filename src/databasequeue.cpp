@@ -9,15 +9,8 @@
 
 namespace {
 
-constexpr uint32_t COUNTER_LIMIT = 4000000000u;
 constexpr int LONG_STATEMENT = 200;
 const char NO_STATUS_MARKER[] = "@NOSTATUS";
-
-void CountUp(uint32_t& counter)
-{
-    if (++counter > COUNTER_LIMIT)
-        counter = 0;
-}
 
 } // namespace
 
@@ -82,20 +75,20 @@ uint32_t Database::Execute(const char* text, int length, uint32_t orderKey)
 
 uint32_t Database::Query(const std::string& text, uint32_t orderKey)
 {
-    return Query(text.c_str(), int(text.size()), orderKey);
+    return Query(text.c_str(), static_cast<int>(text.size()), orderKey);
 }
 
 uint32_t Database::QueryWithResult(const std::string& text, bool wantResult, uint32_t orderKey)
 {
-    return QueryWithResult(text.c_str(), int(text.size()), wantResult, orderKey);
+    return QueryWithResult(text.c_str(), static_cast<int>(text.size()), wantResult, orderKey);
 }
 
 uint32_t Database::Execute(const std::string& text, uint32_t orderKey)
 {
-    return Execute(text.c_str(), int(text.size()), orderKey);
+    return Execute(text.c_str(), static_cast<int>(text.size()), orderKey);
 }
 
-void Database::File(uint32_t id, MYSQL_RES* result, int32_t affectedRows, bool discard)
+void Database::FileResult(uint32_t id, MYSQL_RES* result, int32_t affectedRows, bool discard)
 {
     if (discard) {
         if (result)

@@ -7,6 +7,7 @@
 
 #include <errmsg.h>
 
+#include "loopwait.h"
 #include "threads.h"
 
 struct PipeWorker {

@@ -17,7 +17,7 @@ void IdPool::Init()
 uint16_t IdPool::Allocate()
 {
     uint16_t id;
-    if (uint32_t(nextId) + 1 <= maxId - 1) {
+    if (static_cast<uint32_t>(nextId) + 1 <= maxId - 1) {
         id = nextId;
         nextId++;
     } else if (!freeIds.empty()) {

@@ -8,7 +8,7 @@
 // the buffer, so each byte is moved a bounded number of times in all.
 static void ConsumeFront(std::vector<uint8_t>& buffer, uint32_t& offset, uint32_t count)
 {
-    offset += std::min(count, (uint32_t)buffer.size() - offset);
+    offset += std::min(count, static_cast<uint32_t>(buffer.size()) - offset);
     if (offset == buffer.size()) {
         buffer.clear();
         offset = 0;
@@ -56,21 +56,21 @@ void KelClient::Write8(uint8_t value)
 
 void KelClient::Write16(uint16_t value)
 {
-    sendBuffer.push_back((uint8_t)(value & 0xFF));
-    sendBuffer.push_back((uint8_t)(value >> 8));
+    sendBuffer.push_back(static_cast<uint8_t>(value & 0xFF));
+    sendBuffer.push_back(static_cast<uint8_t>(value >> 8));
 }
 
 void KelClient::Write32(uint32_t value)
 {
     for (int shift = 0; shift < 32; shift += 8)
-        sendBuffer.push_back((uint8_t)((value >> shift) & 0xFF));
+        sendBuffer.push_back(static_cast<uint8_t>((value >> shift) & 0xFF));
 }
 
 void KelClient::WriteRepeat(uint8_t value, int32_t count)
 {
     if (count <= 0)
         return;
-    sendBuffer.insert(sendBuffer.end(), (size_t)count, value);
+    sendBuffer.insert(sendBuffer.end(), static_cast<size_t>(count), value);
 }
 
 void KelClient::ResetCipher()

@@ -30,9 +30,9 @@ struct KelClient {
     // The bytes still to send and the bytes not yet consumed. Both buffers
     // are consumed from the head by moving an offset, so that working off
     // many small pieces costs time in proportion to the bytes, not more.
-    uint32_t Queued() const { return (uint32_t)sendBuffer.size() - sendOffset; }
+    uint32_t Queued() const { return static_cast<uint32_t>(sendBuffer.size()) - sendOffset; }
     uint8_t* QueuedData() { return sendBuffer.data() + sendOffset; }
-    uint32_t Unread() const { return (uint32_t)recvBuffer.size() - recvOffset; }
+    uint32_t Unread() const { return static_cast<uint32_t>(recvBuffer.size()) - recvOffset; }
     const uint8_t* UnreadData() const { return recvBuffer.data() + recvOffset; }
     void ConsumeSent(uint32_t count);   // count queued bytes went out
     void ConsumeRead(uint32_t count);   // count unread bytes were used (at most all of them)

@@ -9,7 +9,7 @@ int32_t NetCrypt(const uint8_t* input, uint8_t* output, int32_t length, CipherSt
         uint8_t entry = state->table[state->x];
         state->y = (state->y + entry) & 255;
         uint8_t key = state->table[(entry + entry) & 255];
-        output[i] = (uint8_t)(input[i] ^ key);
+        output[i] = static_cast<uint8_t>(input[i] ^ key);
     }
     return 0;
 }

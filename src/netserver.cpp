@@ -39,7 +39,7 @@ int32_t NetworkShutdown()
 
 NetServer::NetServer()
     : listenSocket(NL_INVALID), port(0), group(NL_INVALID), maxClients(0), onConnect(nullptr),
-      onDisconnect(nullptr), onRawData(nullptr), readActiveSockets((size_t)kMostReadyReported)
+      onDisconnect(nullptr), onRawData(nullptr), readActiveSockets(static_cast<size_t>(kMostReadyReported))
 {
 }
 
@@ -103,7 +103,7 @@ bool NetServer::HasWorkWaiting() const
         return true;
     // Bytes beyond what a full socket refused last time are fresh. A client
     // that does not read keeps its old bytes; those wait for the next pass
-    // that comes anyway, as they always did.
+    // that comes anyway.
     for (NLsocket socket : sendList) {
         auto it = clients.find(socket);
         if (it != clients.end() && it->second.Queued() > it->second.blockedCount)
@@ -216,8 +216,8 @@ void NetServer::ReadStage()
 {
     NLint ready = nlPollGroup(group, NL_READ_STATUS, readActiveSockets.data(), kMostReadyReported, 0);
     for (NLint i = 0; i < ready; ++i)
-        if (clients.count(readActiveSockets[(size_t)i]) != 0)
-            ReadClient(readActiveSockets[(size_t)i]);
+        if (clients.count(readActiveSockets[static_cast<size_t>(i)]) != 0)
+            ReadClient(readActiveSockets[static_cast<size_t>(i)]);
 }
 
 void NetServer::ReadClient(NLsocket socket)
@@ -227,20 +227,20 @@ void NetServer::ReadClient(NLsocket socket)
         DropFailedClient(socket, nlGetErrorStr(nlGetError()));
         return;
     }
-    ReceiveBytes(&clients[socket], readBuffer, (uint32_t)n);
+    ReceiveBytes(&clients[socket], readBuffer, static_cast<uint32_t>(n));
 }
 
 bool NetServer::ReceiveBytes(KelClient* client, uint8_t* data, uint32_t count)
 {
     if (client->cipherOn)
-        NetCrypt(data, data, (int32_t)std::min<uint32_t>(count, INT32_MAX), &client->cipher);
+        NetCrypt(data, data, static_cast<int32_t>(std::min<uint32_t>(count, INT32_MAX)), &client->cipher);
 
     // Bytes still owed to a message that a handler already consumed whole.
     uint32_t skipped = std::min(count, client->discardPending);
     client->discardPending -= skipped;
     if (count == skipped)
         return true;
-    client->AppendRecv(data + skipped, (int32_t)std::min<uint32_t>(count - skipped, INT32_MAX));
+    client->AppendRecv(data + skipped, static_cast<int32_t>(std::min<uint32_t>(count - skipped, INT32_MAX)));
     if (client->Unread() > kMostBufferedBytes) {
         DropFailedClient(client->socket, "Client dropped: too many bytes buffered\n");
         return false;
@@ -295,13 +295,13 @@ void NetServer::SendQueued(KelClient* client)
             count = std::min(client->clearPending, total);
         } else if (client->sealedCount < total) {
             uint8_t* fresh = queued + client->sealedCount;
-            NetCrypt(fresh, fresh, (int32_t)(total - client->sealedCount), &client->cipher);
+            NetCrypt(fresh, fresh, static_cast<int32_t>(total - client->sealedCount), &client->cipher);
             client->sealedCount = total;
         }
     }
-    NLint written = nlWrite(client->socket, queued, (NLint)count);
+    NLint written = nlWrite(client->socket, queued, static_cast<NLint>(count));
     // 0 or less: would block or failed, and the bytes wait for a later poll.
-    uint32_t k = written > 0 ? (uint32_t)written : 0;
+    uint32_t k = written > 0 ? static_cast<uint32_t>(written) : 0;
     client->ConsumeSent(k);
     if (client->clearPending > 0)
         client->clearPending -= std::min(k, client->clearPending);
@@ -348,9 +348,9 @@ void NetServer::DispatchClient(NLsocket socket)
     // A message claimed whole before all of it arrived: its rest is
     // dropped as it comes, not taken for new messages.
     uint32_t buffered = client->Unread();
-    if ((uint32_t)consumed > buffered)
-        client->discardPending = (uint32_t)consumed - buffered;
-    client->ConsumeRead((uint32_t)consumed);
+    if (static_cast<uint32_t>(consumed) > buffered)
+        client->discardPending = static_cast<uint32_t>(consumed) - buffered;
+    client->ConsumeRead(static_cast<uint32_t>(consumed));
     if (client->Unread() != 0)
         ListForDispatch(client);
 }
@@ -360,15 +360,15 @@ int32_t NetServer::DispatchByNumber(KelClient* client)
 {
     const uint8_t* data = client->UnreadData();
     uint32_t buffered = client->Unread();
-    uint16_t number = (uint16_t)(data[0] | (data[1] << 8));
+    uint16_t number = static_cast<uint16_t>(data[0] | (data[1] << 8));
     auto it = opcodes.find(number);
     if (it == opcodes.end()) {
         printf("No packet found!\n");
-        return (int32_t)buffered;
+        return static_cast<int32_t>(buffered);
     }
     if (it->second.handler == nullptr) {
         printf("No handler found for %s\n", it->second.name);
-        return (int32_t)buffered;
+        return static_cast<int32_t>(buffered);
     }
     printf("Login Server Pck: %s\n", it->second.name);
     PacketReader reader(data, buffered);

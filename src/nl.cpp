@@ -4,25 +4,29 @@
 // run and never file descriptors. Each group owns an epoll instance on which
 // its members are registered level-triggered for input, so a read poll costs
 // the number of active sockets, not the number of members.
+//
+// There is no lock: only the main thread calls the layer. Worker threads
+// only raise the loop's wake (loopwait.cpp), which keeps no state here.
 
 #include "nl.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <mutex>
+#include <charconv>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "nlinternal.h"
 
 namespace {
 
@@ -39,7 +43,6 @@ struct GroupEntry {
 };
 
 struct Layer {
-    std::mutex lock;
     bool initialised = false;
     bool bindSet = false;        // nlSetLocalAddr was called
     NLaddress bindAddress = {};  // local address for the next nlOpen
@@ -47,10 +50,6 @@ struct Layer {
     std::unordered_map<NLint, GroupEntry> groups;
     NLsocket nextSocket = 1;     // handles are never handed out twice
     NLint nextGroup = 1;
-    // Raised by nlSignalWake, watched by nlWaitForInput. Made once and never
-    // closed, so that worker threads can raise it at any time (-1 if the
-    // system refused one: waits then only end on input or their time-out).
-    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 };
 
 // Created on first use and never destroyed: the server's teardown runs from
@@ -76,71 +75,80 @@ bool IsDisconnect(int error)
         || error == ENETUNREACH || error == EHOSTUNREACH || error == ECONNABORTED;
 }
 
-SocketEntry* FindSocket(Layer& nl, NLsocket socket)
+// The outcome of a recv or send that failed: 0 when it only would have waited.
+NLint TransferFailure()
 {
-    auto it = nl.sockets.find(socket);
-    return it == nl.sockets.end() ? nullptr : &it->second;
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return 0;
+    return Fail(IsDisconnect(errno) ? NL_SOCK_DISCONNECT : NL_SYSTEM_ERROR, NL_INVALID);
 }
 
-GroupEntry* FindGroup(Layer& nl, NLint group)
+template <typename Map>
+typename Map::mapped_type* Find(Map& map, typename Map::key_type key)
 {
-    auto it = nl.groups.find(group);
-    return it == nl.groups.end() ? nullptr : &it->second;
+    auto it = map.find(key);
+    return it == map.end() ? nullptr : &it->second;
+}
+
+// The entry behind a handle; null, with the error set, when there is none.
+SocketEntry* SocketOrFail(NLsocket socket)
+{
+    SocketEntry* entry = Find(TheLayer().sockets, socket);
+    if (entry == nullptr)
+        lastError = NL_INVALID_SOCKET;
+    return entry;
+}
+
+GroupEntry* GroupOrFail(NLint group)
+{
+    GroupEntry* entry = Find(TheLayer().groups, group);
+    if (entry == nullptr)
+        lastError = NL_INVALID_GROUP;
+    return entry;
+}
+
+// The checks before a read or write; call(fd, size) does the transfer.
+template <typename Call>
+NLint Transfer(NLsocket socket, const void* buffer, NLint nbytes, Call call)
+{
+    if (buffer == nullptr)
+        return Fail(NL_NULL_POINTER, NL_INVALID);
+    if (nbytes <= 0)
+        return 0;
+    SocketEntry* entry = SocketOrFail(socket);
+    return entry == nullptr ? NL_INVALID : call(entry->fd, static_cast<size_t>(nbytes));
 }
 
 NLsocket FileSocket(Layer& nl, int fd, bool listening)
 {
     if (nl.nextSocket == INT32_MAX) {
         close(fd);
-        return Fail(NL_OUT_OF_MEMORY, (NLsocket)NL_INVALID);
+        return Fail(NL_OUT_OF_MEMORY, NL_INVALID);
     }
     NLsocket handle = nl.nextSocket++;
     nl.sockets[handle] = SocketEntry{fd, listening};
     return handle;
 }
 
-// Parses a decimal number of at most maxDigits digits no larger than limit.
-const char* ParseNumber(const char* text, int maxDigits, uint32_t limit, uint32_t* value)
+bool ParsePort(std::string_view text, uint16_t* port)
 {
-    uint32_t result = 0;
-    int digits = 0;
-    while (*text >= '0' && *text <= '9' && digits < maxDigits) {
-        result = result * 10 + (uint32_t)(*text - '0');
-        ++text;
-        ++digits;
-    }
-    if (digits == 0 || (*text >= '0' && *text <= '9') || result > limit)
-        return nullptr;
-    *value = result;
-    return text;
-}
-
-void CloseAll(Layer& nl)
-{
-    for (auto& entry : nl.sockets)
-        close(entry.second.fd);
-    for (auto& entry : nl.groups)
-        close(entry.second.epollFd);
-    nl.sockets.clear();
-    nl.groups.clear();
+    const char* end = text.data() + text.size();
+    auto parsed = std::from_chars(text.data(), end, *port);
+    return parsed.ec == std::errc() && parsed.ptr == end;
 }
 
 } // namespace
 
 NLboolean nlInit(void)
 {
-    Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    nl.initialised = true;
+    TheLayer().initialised = true;
     lastError = NL_NO_ERROR;
     return NL_TRUE;
 }
 
 NLboolean nlSelectNetwork(NLenum network)
 {
-    Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    if (!nl.initialised)
+    if (!TheLayer().initialised)
         return Fail(NL_NO_NETWORK, NL_FALSE);
     if (network != NL_IP)
         return Fail(NL_INVALID_ENUM, NL_FALSE);
@@ -150,8 +158,13 @@ NLboolean nlSelectNetwork(NLenum network)
 void nlShutdown(void)
 {
     Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    CloseAll(nl);
+    for (auto& entry : nl.sockets)
+        close(entry.second.fd);
+    for (auto& entry : nl.groups)
+        close(entry.second.epollFd);
+    // The handle counters go on: a handle is never handed out twice in a run.
+    nl.sockets.clear();
+    nl.groups.clear();
     nl.bindSet = false;
     nl.bindAddress = NLaddress{};
     nl.initialised = false;
@@ -163,26 +176,15 @@ NLboolean nlStringToAddr(const char* string, NLaddress* address)
         return Fail(NL_NULL_POINTER, NL_FALSE);
     *address = NLaddress{htonl(INADDR_NONE), 0, NL_FALSE};
 
-    uint32_t host = 0;
-    const char* p = string;
-    for (int part = 0; part < 4; ++part) {
-        uint32_t value = 0;
-        if (part > 0 && *p++ != '.')
-            return Fail(NL_BAD_ADDR, NL_FALSE);
-        p = ParseNumber(p, 3, 255, &value);
-        if (p == nullptr)
-            return Fail(NL_BAD_ADDR, NL_FALSE);
-        host = (host << 8) | value;
-    }
-    uint32_t port = 0;
-    if (*p == ':') {
-        p = ParseNumber(p + 1, 5, 65535, &port);
-        if (p == nullptr)
-            return Fail(NL_BAD_ADDR, NL_FALSE);
-    }
-    if (*p != '\0')
+    std::string_view text(string);
+    std::string host(text.substr(0, text.find(':')));
+    in_addr parsed;
+    uint16_t port = 0;
+    if (inet_pton(AF_INET, host.c_str(), &parsed) != 1)
         return Fail(NL_BAD_ADDR, NL_FALSE);
-    *address = NLaddress{htonl(host), (uint16_t)port, NL_TRUE};
+    if (host.size() < text.size() && !ParsePort(text.substr(host.size() + 1), &port))
+        return Fail(NL_BAD_ADDR, NL_FALSE);
+    *address = NLaddress{parsed.s_addr, port, NL_TRUE};
     return NL_TRUE;
 }
 
@@ -191,7 +193,6 @@ NLboolean nlSetLocalAddr(const NLaddress* address)
     if (address == nullptr)
         return Fail(NL_NULL_POINTER, NL_FALSE);
     Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
     nl.bindAddress = *address;   // an invalid one makes the next nlOpen fail
     nl.bindSet = true;
     return NL_TRUE;
@@ -200,17 +201,16 @@ NLboolean nlSetLocalAddr(const NLaddress* address)
 NLsocket nlOpen(NLushort port, NLenum type)
 {
     Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
     if (!nl.initialised)
-        return Fail(NL_NO_NETWORK, (NLsocket)NL_INVALID);
+        return Fail(NL_NO_NETWORK, NL_INVALID);
     if (type != NL_RELIABLE)
-        return Fail(NL_INVALID_ENUM, (NLsocket)NL_INVALID);
+        return Fail(NL_INVALID_ENUM, NL_INVALID);
     if (nl.bindSet && !nl.bindAddress.valid)
-        return Fail(NL_BAD_ADDR, (NLsocket)NL_INVALID);
+        return Fail(NL_BAD_ADDR, NL_INVALID);
 
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return Fail(NL_SYSTEM_ERROR, (NLsocket)NL_INVALID);
+        return Fail(NL_SYSTEM_ERROR, NL_INVALID);
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);   // quick restarts after TIME_WAIT
 
@@ -218,20 +218,18 @@ NLsocket nlOpen(NLushort port, NLenum type)
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
     local.sin_addr.s_addr = nl.bindSet ? nl.bindAddress.host : htonl(INADDR_ANY);
-    if (bind(fd, (const sockaddr*)&local, sizeof local) != 0) {
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         close(fd);
-        return Fail(NL_SYSTEM_ERROR, (NLsocket)NL_INVALID);
+        return Fail(NL_SYSTEM_ERROR, NL_INVALID);
     }
     return FileSocket(nl, fd, false);
 }
 
 NLboolean nlListen(NLsocket socket)
 {
-    Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    SocketEntry* entry = FindSocket(nl, socket);
+    SocketEntry* entry = SocketOrFail(socket);
     if (entry == nullptr)
-        return Fail(NL_INVALID_SOCKET, NL_FALSE);
+        return NL_FALSE;
     if (listen(entry->fd, SOMAXCONN) != 0)
         return Fail(NL_SYSTEM_ERROR, NL_FALSE);
     entry->listening = true;
@@ -240,43 +238,40 @@ NLboolean nlListen(NLsocket socket)
 
 NLsocket nlAcceptConnection(NLsocket socket)
 {
-    Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    SocketEntry* entry = FindSocket(nl, socket);
+    SocketEntry* entry = SocketOrFail(socket);
     if (entry == nullptr)
-        return Fail(NL_INVALID_SOCKET, (NLsocket)NL_INVALID);
+        return NL_INVALID;
     if (!entry->listening)
-        return Fail(NL_NOT_LISTEN, (NLsocket)NL_INVALID);
+        return Fail(NL_NOT_LISTEN, NL_INVALID);
 
     // An accept that finds nothing still makes and frees a socket in the
     // kernel, and the run loop tries one on every pass: asking first is far
     // cheaper. A connection that arrives in between is simply the next one.
     pollfd waiting = {entry->fd, POLLIN, 0};
     if (poll(&waiting, 1, 0) == 0)
-        return Fail(NL_NO_PENDING, (NLsocket)NL_INVALID);
+        return Fail(NL_NO_PENDING, NL_INVALID);
     int fd = accept4(entry->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
-            return Fail(NL_NO_PENDING, (NLsocket)NL_INVALID);
+            return Fail(NL_NO_PENDING, NL_INVALID);
         // The connection stays queued, and the listener readable, until a
         // descriptor or memory is free again.
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-            return Fail(NL_OUT_OF_MEMORY, (NLsocket)NL_INVALID);
-        return Fail(NL_SYSTEM_ERROR, (NLsocket)NL_INVALID);
+            return Fail(NL_OUT_OF_MEMORY, NL_INVALID);
+        return Fail(NL_SYSTEM_ERROR, NL_INVALID);
     }
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);   // whole replies go out at once
-    return FileSocket(nl, fd, false);
+    return FileSocket(TheLayer(), fd, false);
 }
 
 NLboolean nlClose(NLsocket socket)
 {
-    Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    SocketEntry* entry = FindSocket(nl, socket);
+    SocketEntry* entry = SocketOrFail(socket);
     if (entry == nullptr)
-        return Fail(NL_INVALID_SOCKET, NL_FALSE);
+        return NL_FALSE;
     close(entry->fd);   // also takes it out of every epoll set
+    Layer& nl = TheLayer();
     nl.sockets.erase(socket);
     for (auto& group : nl.groups)
         group.second.members.erase(socket);
@@ -285,71 +280,44 @@ NLboolean nlClose(NLsocket socket)
 
 NLint nlRead(NLsocket socket, void* buffer, NLint nbytes)
 {
-    if (buffer == nullptr)
-        return Fail(NL_NULL_POINTER, (NLint)NL_INVALID);
-    if (nbytes <= 0)
-        return 0;
-    Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    SocketEntry* entry = FindSocket(nl, socket);
-    if (entry == nullptr)
-        return Fail(NL_INVALID_SOCKET, (NLint)NL_INVALID);
-
-    ssize_t n = recv(entry->fd, buffer, (size_t)nbytes, 0);
-    if (n > 0)
-        return (NLint)n;
-    if (n == 0)
-        return Fail(NL_MESSAGE_END, (NLint)NL_INVALID);
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-        return 0;
-    return Fail(IsDisconnect(errno) ? NL_SOCK_DISCONNECT : NL_SYSTEM_ERROR, (NLint)NL_INVALID);
+    return Transfer(socket, buffer, nbytes, [buffer](int fd, size_t size) {
+        ssize_t n = recv(fd, buffer, size, 0);
+        if (n == 0)
+            return Fail(NL_MESSAGE_END, NL_INVALID);
+        return n > 0 ? static_cast<NLint>(n) : TransferFailure();
+    });
 }
 
 NLint nlWrite(NLsocket socket, const void* buffer, NLint nbytes)
 {
-    if (buffer == nullptr)
-        return Fail(NL_NULL_POINTER, (NLint)NL_INVALID);
-    if (nbytes <= 0)
-        return 0;
-    Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    SocketEntry* entry = FindSocket(nl, socket);
-    if (entry == nullptr)
-        return Fail(NL_INVALID_SOCKET, (NLint)NL_INVALID);
-
-    ssize_t n = send(entry->fd, buffer, (size_t)nbytes, MSG_NOSIGNAL);
-    if (n >= 0)
-        return (NLint)n;
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-        return 0;
-    return Fail(IsDisconnect(errno) ? NL_SOCK_DISCONNECT : NL_SYSTEM_ERROR, (NLint)NL_INVALID);
+    return Transfer(socket, buffer, nbytes, [buffer](int fd, size_t size) {
+        ssize_t n = send(fd, buffer, size, MSG_NOSIGNAL);
+        return n >= 0 ? static_cast<NLint>(n) : TransferFailure();
+    });
 }
 
 NLushort nlGetLocalPort(NLsocket socket)
 {
-    Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    SocketEntry* entry = FindSocket(nl, socket);
+    SocketEntry* entry = SocketOrFail(socket);
     if (entry == nullptr)
-        return Fail(NL_INVALID_SOCKET, (NLushort)0);
+        return 0;
     sockaddr_in local = {};
     socklen_t size = sizeof local;
-    if (getsockname(entry->fd, (sockaddr*)&local, &size) != 0)
-        return Fail(NL_SYSTEM_ERROR, (NLushort)0);
+    if (getsockname(entry->fd, reinterpret_cast<sockaddr*>(&local), &size) != 0)
+        return Fail(NL_SYSTEM_ERROR, NLushort{0});
     return ntohs(local.sin_port);
 }
 
 NLint nlGroupCreate(void)
 {
     Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
     if (!nl.initialised)
-        return Fail(NL_NO_NETWORK, (NLint)NL_INVALID);
+        return Fail(NL_NO_NETWORK, NL_INVALID);
     if (nl.nextGroup == INT32_MAX)
-        return Fail(NL_OUT_OF_MEMORY, (NLint)NL_INVALID);
+        return Fail(NL_OUT_OF_MEMORY, NL_INVALID);
     int epollFd = epoll_create1(EPOLL_CLOEXEC);
     if (epollFd < 0)
-        return Fail(NL_SYSTEM_ERROR, (NLint)NL_INVALID);
+        return Fail(NL_SYSTEM_ERROR, NL_INVALID);
     NLint handle = nl.nextGroup++;
     nl.groups[handle].epollFd = epollFd;
     return handle;
@@ -357,33 +325,29 @@ NLint nlGroupCreate(void)
 
 NLboolean nlGroupDestroy(NLint group)
 {
-    Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    GroupEntry* entry = FindGroup(nl, group);
+    GroupEntry* entry = GroupOrFail(group);
     if (entry == nullptr)
-        return Fail(NL_INVALID_GROUP, NL_FALSE);
+        return NL_FALSE;
     close(entry->epollFd);   // the member sockets stay open
-    nl.groups.erase(group);
+    TheLayer().groups.erase(group);
     return NL_TRUE;
 }
 
 NLboolean nlGroupAddSocket(NLint group, NLsocket socket)
 {
-    Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    GroupEntry* entry = FindGroup(nl, group);
+    GroupEntry* entry = GroupOrFail(group);
     if (entry == nullptr)
-        return Fail(NL_INVALID_GROUP, NL_FALSE);
-    SocketEntry* member = FindSocket(nl, socket);
+        return NL_FALSE;
+    SocketEntry* member = SocketOrFail(socket);
     if (member == nullptr)
-        return Fail(NL_INVALID_SOCKET, NL_FALSE);
+        return NL_FALSE;
     if (entry->members.count(socket) != 0)
         return NL_TRUE;
 
     // Level-triggered input only: a closed or reset peer shows as readable.
     epoll_event event = {};
     event.events = EPOLLIN | EPOLLRDHUP;
-    event.data.u64 = (uint64_t)(uint32_t)socket;
+    event.data.u64 = static_cast<uint64_t>(socket);
     if (epoll_ctl(entry->epollFd, EPOLL_CTL_ADD, member->fd, &event) != 0)
         return Fail(NL_SYSTEM_ERROR, NL_FALSE);
     entry->members[socket] = entry->nextSeq++;
@@ -392,14 +356,12 @@ NLboolean nlGroupAddSocket(NLint group, NLsocket socket)
 
 NLboolean nlGroupDeleteSocket(NLint group, NLsocket socket)
 {
-    Layer& nl = TheLayer();
-    std::lock_guard<std::mutex> guard(nl.lock);
-    GroupEntry* entry = FindGroup(nl, group);
+    GroupEntry* entry = GroupOrFail(group);
     if (entry == nullptr)
-        return Fail(NL_INVALID_GROUP, NL_FALSE);
+        return NL_FALSE;
     if (entry->members.erase(socket) == 0)
         return Fail(NL_SOCKET_NOT_FOUND, NL_FALSE);
-    SocketEntry* member = FindSocket(nl, socket);
+    SocketEntry* member = Find(TheLayer().sockets, socket);
     if (member != nullptr)
         epoll_ctl(entry->epollFd, EPOLL_CTL_DEL, member->fd, nullptr);
     return NL_TRUE;
@@ -416,55 +378,40 @@ struct Ready {
 NLint Report(std::vector<Ready>& ready, NLsocket* sockets, NLint number)
 {
     std::sort(ready.begin(), ready.end(), [](const Ready& a, const Ready& b) { return a.seq < b.seq; });
-    NLint count = std::min((NLint)ready.size(), number);
+    NLint count = std::min(static_cast<NLint>(ready.size()), number);
     for (NLint i = 0; i < count; ++i)
-        sockets[i] = ready[(size_t)i].socket;
+        sockets[i] = ready[static_cast<size_t>(i)].socket;
     return count;
 }
 
-NLint PollReadable(Layer& nl, std::unique_lock<std::mutex>& guard, NLint group, NLsocket* sockets,
-                   NLint number, NLint timeout)
+NLint PollReadable(GroupEntry& group, NLsocket* sockets, NLint number, NLint timeout)
 {
-    GroupEntry* entry = FindGroup(nl, group);
-    if (entry->members.empty() && timeout == 0)
+    if (group.members.empty() && timeout == 0)
         return 0;   // nothing to ask the kernel (the internal port, mostly)
-    int epollFd = entry->epollFd;
     // One call returns every ready member (level-triggered), so size the
     // scratch for all of them.
-    std::vector<epoll_event> events;
-    events.swap(entry->events);
-    events.resize(std::max<size_t>(1, entry->members.size()));
-
-    guard.unlock();   // a waiting poll must not hold up other calls
-    int n = epoll_wait(epollFd, events.data(), (int)events.size(), timeout);
-    int waitError = errno;
-    guard.lock();
-
-    entry = FindGroup(nl, group);
-    if (entry == nullptr)
-        return Fail(NL_INVALID_GROUP, (NLint)NL_INVALID);
+    group.events.resize(std::max<size_t>(1, group.members.size()));
+    int n = epoll_wait(group.epollFd, group.events.data(), static_cast<int>(group.events.size()), timeout);
+    if (n < 0)
+        return errno == EINTR ? 0 : Fail(NL_SYSTEM_ERROR, NL_INVALID);
     std::vector<Ready> ready;
     for (int i = 0; i < n; ++i) {
-        NLsocket socket = (NLsocket)(uint32_t)events[(size_t)i].data.u64;
-        auto member = entry->members.find(socket);
-        if (member != entry->members.end())
+        NLsocket socket = static_cast<NLsocket>(group.events[static_cast<size_t>(i)].data.u64);
+        auto member = group.members.find(socket);
+        if (member != group.members.end())
             ready.push_back(Ready{member->second, socket});
     }
-    entry->events.swap(events);
-    if (n < 0)
-        return waitError == EINTR ? 0 : Fail(NL_SYSTEM_ERROR, (NLint)NL_INVALID);
     return Report(ready, sockets, number);
 }
 
 // Idle connections are always writable, so this costs a pass over every
 // member; the network server writes directly instead of asking.
-NLint PollWritable(Layer& nl, NLint group, NLsocket* sockets, NLint number, NLint timeout)
+NLint PollWritable(GroupEntry& group, NLsocket* sockets, NLint number, NLint timeout)
 {
-    GroupEntry* entry = FindGroup(nl, group);
     std::vector<pollfd> fds;
     std::vector<Ready> members;
-    for (auto& member : entry->members) {
-        SocketEntry* socket = FindSocket(nl, member.first);
+    for (auto& member : group.members) {
+        SocketEntry* socket = Find(TheLayer().sockets, member.first);
         if (socket == nullptr)
             continue;
         fds.push_back(pollfd{socket->fd, POLLOUT, 0});
@@ -472,7 +419,7 @@ NLint PollWritable(Layer& nl, NLint group, NLsocket* sockets, NLint number, NLin
     }
     int n = poll(fds.data(), fds.size(), timeout);
     if (n < 0)
-        return errno == EINTR ? 0 : Fail(NL_SYSTEM_ERROR, (NLint)NL_INVALID);
+        return errno == EINTR ? 0 : Fail(NL_SYSTEM_ERROR, NL_INVALID);
     std::vector<Ready> ready;
     for (size_t i = 0; i < fds.size(); ++i)
         if (fds[i].revents & (POLLOUT | POLLERR | POLLHUP))
@@ -484,19 +431,18 @@ NLint PollWritable(Layer& nl, NLint group, NLsocket* sockets, NLint number, NLin
 
 NLint nlPollGroup(NLint group, NLenum name, NLsocket* sockets, NLint number, NLint timeout)
 {
-    Layer& nl = TheLayer();
-    std::unique_lock<std::mutex> guard(nl.lock);
-    if (FindGroup(nl, group) == nullptr)
-        return Fail(NL_INVALID_GROUP, (NLint)NL_INVALID);
+    GroupEntry* entry = GroupOrFail(group);
+    if (entry == nullptr)
+        return NL_INVALID;
     if (name != NL_READ_STATUS && name != NL_WRITE_STATUS)
-        return Fail(NL_INVALID_ENUM, (NLint)NL_INVALID);
+        return Fail(NL_INVALID_ENUM, NL_INVALID);
     if (sockets == nullptr)
-        return Fail(NL_NULL_POINTER, (NLint)0);
+        return Fail(NL_NULL_POINTER, 0);
     if (number <= 0)
         return 0;
     if (name == NL_READ_STATUS)
-        return PollReadable(nl, guard, group, sockets, number, timeout);
-    return PollWritable(nl, group, sockets, number, timeout);
+        return PollReadable(*entry, sockets, number, timeout);
+    return PollWritable(*entry, sockets, number, timeout);
 }
 
 NLenum nlGetError(void)
@@ -526,72 +472,19 @@ const char* nlGetErrorStr(NLenum error)
     }
 }
 
-namespace {
-
-// Adds the descriptor behind a group or a listening socket to the wait set;
-// unknown handles are skipped.
-void WatchGroup(Layer& nl, NLint group, std::vector<pollfd>& fds)
+int nlGroupDescriptor(NLint group)
 {
-    GroupEntry* entry = FindGroup(nl, group);
-    if (entry != nullptr)   // an epoll descriptor reads as ready while a member is
-        fds.push_back(pollfd{entry->epollFd, POLLIN, 0});
+    GroupEntry* entry = Find(TheLayer().groups, group);
+    return entry == nullptr ? -1 : entry->epollFd;
 }
 
-void WatchListener(Layer& nl, NLsocket socket, std::vector<pollfd>& fds)
+int nlListenerDescriptor(NLsocket socket)
 {
-    SocketEntry* entry = FindSocket(nl, socket);
-    if (entry != nullptr && entry->listening)
-        fds.push_back(pollfd{entry->fd, POLLIN, 0});
+    SocketEntry* entry = Find(TheLayer().sockets, socket);
+    return entry != nullptr && entry->listening ? entry->fd : -1;
 }
 
-} // namespace
-
-NLint nlWaitForInput(const NLint* groups, NLint groupCount, const NLsocket* listeners,
-                     NLint listenerCount, NLint timeout)
+void nlSetError(NLenum error)
 {
-    if ((groups == nullptr && groupCount > 0) || (listeners == nullptr && listenerCount > 0))
-        return Fail(NL_NULL_POINTER, (NLint)NL_INVALID);
-    Layer& nl = TheLayer();
-    thread_local std::vector<pollfd> fds;   // kept between calls: no allocation per wait
-    fds.clear();
-    if (nl.wakeFd >= 0)
-        fds.push_back(pollfd{nl.wakeFd, POLLIN, 0});
-    {
-        std::lock_guard<std::mutex> guard(nl.lock);
-        for (NLint i = 0; i < groupCount; ++i)
-            WatchGroup(nl, groups[i], fds);
-        for (NLint i = 0; i < listenerCount; ++i)
-            WatchListener(nl, listeners[i], fds);
-    }
-    int n = poll(fds.data(), fds.size(), timeout);   // without the lock: others may go on
-    if (n < 0)
-        return errno == EINTR ? 0 : Fail(NL_SYSTEM_ERROR, (NLint)NL_INVALID);
-
-    NLint reasons = 0;
-    for (const pollfd& fd : fds) {
-        if (fd.revents == 0)
-            continue;
-        if (fd.fd == nl.wakeFd) {
-            // Consumed only after it was seen: a signal raised after this
-            // read belongs to the next wait, and one raised before the wait
-            // ended this one, so none is lost.
-            uint64_t count;
-            if (read(nl.wakeFd, &count, sizeof count) < 0) {
-                // Already consumed by a concurrent waiter; still a wake.
-            }
-            reasons |= NL_WAKE_SIGNAL;
-        } else {
-            reasons |= NL_WAKE_INPUT;
-        }
-    }
-    return reasons;
-}
-
-void nlSignalWake(void)
-{
-    Layer& nl = TheLayer();
-    uint64_t one = 1;
-    if (nl.wakeFd >= 0 && write(nl.wakeFd, &one, sizeof one) < 0) {
-        // Only when the counter is full, and then the wait is raised anyway.
-    }
+    lastError = error;
 }

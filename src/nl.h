@@ -7,21 +7,20 @@
 // from counters of their own: they are never file descriptors and are never
 // handed out twice in one run, so a stale handle can never reach somebody
 // else's connection. The layer's state is created by nlInit and outlives
-// static destruction, so the server's teardown may still call it.
+// static destruction, so the server's teardown may still call it. Only the
+// main thread calls the socket calls; there is no lock.
 
 #include <cstdint>
 
 typedef int32_t NLsocket;   // a socket handle; NL_INVALID when none
 typedef int32_t NLint;
-typedef uint32_t NLuint;
 typedef uint32_t NLenum;
 typedef uint16_t NLushort;
 typedef uint8_t NLboolean;
-typedef uint8_t NLbyte;
 
 #define NL_INVALID (-1)
-#define NL_FALSE ((NLboolean)0)
-#define NL_TRUE ((NLboolean)1)
+#define NL_FALSE static_cast<NLboolean>(0)
+#define NL_TRUE static_cast<NLboolean>(1)
 
 // Network types, connection types and poll kinds.
 #define NL_IP 0x0003
@@ -89,23 +88,6 @@ NLboolean nlGroupDeleteSocket(NLint group, NLsocket socket);
 // closed or reset (its read then fails). NL_WRITE_STATUS: room to write.
 // A read poll costs the active members only; a write poll visits them all.
 NLint nlPollGroup(NLint group, NLenum name, NLsocket* sockets, NLint number, NLint timeout);
-
-// Waiting for work, for a loop that would otherwise sleep between polls.
-// Why nlWaitForInput returned: a mask of these, 0 when the time-out passed.
-#define NL_WAKE_INPUT 0x1    // a group member or a listening socket has input
-#define NL_WAKE_SIGNAL 0x2   // nlSignalWake was called since the last wait
-
-// Waits at most timeout milliseconds until a member of one of the groups is
-// readable (as a read poll would report it), one of the listening sockets
-// has a connection waiting, or nlSignalWake is called. Returns the reasons,
-// or NL_INVALID on error. The signal is consumed by the wait that reports it
-// and a signal raised before the wait is not lost; the input is left where
-// it is. NL_INVALID entries of listeners are skipped.
-NLint nlWaitForInput(const NLint* groups, NLint groupCount, const NLsocket* listeners,
-                     NLint listenerCount, NLint timeout);
-// Ends the current or the next nlWaitForInput. Any thread may call it, also
-// before nlInit and after nlShutdown.
-void nlSignalWake(void);
 
 // Errors of the calling thread.
 NLenum nlGetError(void);

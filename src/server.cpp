@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <csignal>
@@ -10,6 +11,7 @@
 #include "configfile.h"
 #include "handshake.h"
 #include "item.h"
+#include "loopwait.h"
 #include "netserver.h"
 #include "version.h"
 
@@ -88,7 +90,21 @@ int32_t GetFileLength(FILE* file)
     long length = ftell(file);
     if (fseek(file, position, SEEK_SET) != 0 || length < 0 || length > INT32_MAX)
         return -1;
-    return int32_t(length);
+    return static_cast<int32_t>(length);
+}
+
+// A start-up step's failure: logs its line, gives its code.
+static int Failed(int code, const char* line)
+{
+    server.log.Write("%s", line);
+    return code;
+}
+
+static int StartNetworkLayer(StartupSettings&)
+{
+    if (NetworkInit() != 0)
+        return Failed(-1, "[!] Failed to initialize the network subsystem.\n");
+    return 0;
 }
 
 // Reads every key, in order, whatever is missing; 0 or -3. A string longer
@@ -116,6 +132,19 @@ static int ReadSettings(ConfigFile& config, StartupSettings& s)
     return config.HasError() ? -3 : 0;
 }
 
+// Reads Config/LsConfig.ini: 0, -2 or -3.
+static int LoadConfiguration(StartupSettings& s)
+{
+    ConfigFile config;
+    if (config.Load("Config/LsConfig.ini") != 0)
+        return Failed(-2, "[!] Failed to the login server configuration file.\n");
+    if (ReadSettings(config, s) != 0)
+        return Failed(-3, "[!] An error was encountered while processing the config file.\n");
+    config.Clear();
+    server.log.Write("[+] Loaded login server configuration file.\n");
+    return 0;
+}
+
 // Loads a packet file whole into a zero-padded buffer of at least minSize
 // bytes; false when it cannot be opened, measured or read.
 static bool LoadPacketFile(const char* path, int32_t minSize, uint8_t** buffer, uint32_t* size)
@@ -128,61 +157,62 @@ static bool LoadPacketFile(const char* path, int32_t minSize, uint8_t** buffer, 
         fclose(file);
         return false;
     }
-    uint8_t* bytes = new uint8_t[length > minSize ? length : minSize]();
-    bool readError = fread(bytes, 1, size_t(length), file) != size_t(length) && ferror(file);
+    size_t count = static_cast<size_t>(length);
+    uint8_t* bytes = new uint8_t[std::max(length, minSize)]();
+    bool readError = fread(bytes, 1, count, file) != count && ferror(file);
     fclose(file);
     if (readError) {
         delete[] bytes;
         return false;
     }
     *buffer = bytes;
-    *size = uint32_t(length);
+    *size = static_cast<uint32_t>(length);
     return true;
 }
 
-static int LoadPacketFiles()
+static int LoadPacketFiles(StartupSettings&)
 {
     uint32_t noUpdateSize = 0;
     if (!LoadPacketFile("Data/Packets/NoUpdateAvailable", kNoUpdateMinSize, &server.noUpdatePacket,
-                        &noUpdateSize)) {
-        server.log.Write("[!] Could not load file server packet.\n");
-        return -8;
-    }
+                        &noUpdateSize))
+        return Failed(-8, "[!] Could not load file server packet.\n");
     server.log.Write("[+] Successfully loaded the file server packet.\n");
     if (!LoadPacketFile("Data/Packets/DefaultInterface", kDefaultInterfaceMinSize,
-                        &server.defaultInterface, &server.defaultInterfaceSize)) {
-        server.log.Write("[!] Could not load default interface data.\n");
-        return -9;
-    }
+                        &server.defaultInterface, &server.defaultInterfaceSize))
+        return Failed(-9, "[!] Could not load default interface data.\n");
     server.log.Write("[+] Successfully loaded the default interface data.\n");
     return 0;
 }
 
-static int StartLoginNetwork(const StartupSettings& s)
+static int StartLoginNetwork(StartupSettings& s)
 {
     server.loginNet = new NetServer();
-    if (server.loginNet->Start(s.lsIp, s.lsPort, uint32_t(s.lsMaxPlayers)) != 0) {
-        server.log.Write("[!] Could not initialize the login network server.\n");
-        return -4;
-    }
+    if (server.loginNet->Start(s.lsIp, s.lsPort, static_cast<uint32_t>(s.lsMaxPlayers)) != 0)
+        return Failed(-4, "[!] Could not initialize the login network server.\n");
     server.loginNet->SetCallbacks(OnClientConnect, OnClientDisconnect, OnClientRawData);
-    server.log.Write("[+] Login network server (%s:%u) started.\n", s.lsIp, unsigned(s.lsPort));
+    server.log.Write("[+] Login network server (%s:%u) started.\n", s.lsIp, static_cast<unsigned>(s.lsPort));
     return 0;
 }
 
-static int StartInternalNetwork(const StartupSettings& s)
+static int LoadOpcodeTable(StartupSettings&)
+{
+    if (PopulateOpcodeTable() != 0)
+        return Failed(-7, "[!] Unable to populate login server opcodes table.\n");
+    server.log.Write("[+] Successfully populated the login server opcode table.\n");
+    return 0;
+}
+
+static int StartInternalNetwork(StartupSettings& s)
 {
     server.internalNet = new NetServer();
-    if (server.internalNet->Start(s.lsIp, s.isPort, server.maxGameServers) != 0) {
-        server.log.Write("[!] Could not initialize the internal network server.\n");
-        return -5;
-    }
+    if (server.internalNet->Start(s.lsIp, s.isPort, server.maxGameServers) != 0)
+        return Failed(-5, "[!] Could not initialize the internal network server.\n");
     server.internalNet->SetCallbacks(nullptr, nullptr, nullptr);
-    server.log.Write("[+] Internal network server (%s:%u) started.\n", s.lsIp, unsigned(s.isPort));
+    server.log.Write("[+] Internal network server (%s:%u) started.\n", s.lsIp, static_cast<unsigned>(s.isPort));
     return 0;
 }
 
-static int ConnectDatabase(const StartupSettings& s)
+static int ConnectDatabase(StartupSettings& s)
 {
     server.database.Init();
     server.log.Write("    Attempting connections to the database server...\n");
@@ -193,32 +223,26 @@ static int ConnectDatabase(const StartupSettings& s)
         if (!connected)
             server.log.Write("[!] Failed to connect to database! Host: %s User: %s Pass: %s "
                              "DBName: %s, Port: %u",
-                             s.dbIp, s.dbUser, s.dbPass, s.dbName, unsigned(s.dbPort));
+                             s.dbIp, s.dbUser, s.dbPass, s.dbName, static_cast<unsigned>(s.dbPort));
     }
-    if (!connected) {
-        server.log.Write("[!] Could not connect to the database server.\n");
-        return -6;
-    }
+    if (!connected)
+        return Failed(-6, "[!] Could not connect to the database server.\n");
     server.log.Write("[+] All connections to the database server established.\n");
     return 0;
 }
 
-// Reads Config/LsConfig.ini: 0, -2 or -3.
-static int LoadConfiguration(StartupSettings& s)
-{
-    ConfigFile config;
-    if (config.Load("Config/LsConfig.ini") != 0) {
-        server.log.Write("[!] Failed to the login server configuration file.\n");
-        return -2;
-    }
-    if (ReadSettings(config, s) != 0) {
-        server.log.Write("[!] An error was encountered while processing the config file.\n");
-        return -3;
-    }
-    config.Clear();
-    server.log.Write("[+] Loaded login server configuration file.\n");
-    return 0;
-}
+// The steps after the log is open, in order; each gives 0 or the code that
+// ends start-up, and logs its own lines.
+typedef int (*StartupStep)(StartupSettings& settings);
+static const StartupStep kStartupSteps[] = {
+    StartNetworkLayer,      // -1
+    LoadConfiguration,      // -2, -3
+    LoadPacketFiles,        // -8, -9
+    StartLoginNetwork,      // -4
+    LoadOpcodeTable,        // -7
+    StartInternalNetwork,   // -5
+    ConnectDatabase,        // -6
+};
 
 int Server::Init()
 {
@@ -230,28 +254,12 @@ int Server::Init()
     log.Write("----------------------------------------------------------------\n");
     log.Write("Vessik Login Server v%s\n\n", LS_VERSION);
     log.Write("[+] System Log File Opened\n");
-    if (NetworkInit() != 0) {
-        log.Write("[!] Failed to initialize the network subsystem.\n");
-        return -1;
-    }
     StartupSettings settings = {};
-    int result = LoadConfiguration(settings);
-    if (result == 0)
-        result = LoadPacketFiles();
-    if (result == 0)
-        result = StartLoginNetwork(settings);
-    if (result == 0) {
-        if (PopulateOpcodeTable() != 0) {
-            log.Write("[!] Unable to populate login server opcodes table.\n");
-            return -7;
-        }
-        log.Write("[+] Successfully populated the login server opcode table.\n");
-        result = StartInternalNetwork(settings);
+    for (StartupStep step : kStartupSteps) {
+        int result = step(settings);
+        if (result != 0)
+            return result;
     }
-    if (result == 0)
-        result = ConnectDatabase(settings);
-    if (result != 0)
-        return result;
     SetItemDatabase(&database);
     log.Write("[*] Server Ready for Connections\n\n");
     return 0;
@@ -261,8 +269,7 @@ int Server::Init()
 // as soon as the next pass has something to do - a client's bytes or new
 // connection, a statement finished by a worker, or work this pass left
 // behind (a statement queued, a reply written, a message still buffered).
-// An idle server still wakes once a millisecond; a busy one is no longer
-// paced by a full pause for every step of every login.
+// An idle server still wakes once a millisecond.
 void Server::PauseUntilWork()
 {
     if (database.HasWorkWaiting() || loginNet->HasWorkWaiting() || internalNet->HasWorkWaiting())
@@ -291,6 +298,17 @@ int Server::Run()
     return 0;
 }
 
+// Stops and deletes a network server that start-up created, then logs the line.
+static void StopNetServer(NetServer*& net, const char* stoppedLine)
+{
+    if (!net)
+        return;
+    net->Stop();
+    delete net;
+    net = nullptr;
+    server.log.Write("%s", stoppedLine);
+}
+
 void Server::Shutdown()
 {
     if (!initStarted || shutDown)
@@ -303,18 +321,8 @@ void Server::Shutdown()
     clientIds.Clear();
     outboundOpcodes.clear();
     clients.clear();
-    if (loginNet) {
-        loginNet->Stop();
-        delete loginNet;
-        loginNet = nullptr;
-        log.Write("[-] Login network server shutdown.\n");
-    }
-    if (internalNet) {
-        internalNet->Stop();
-        delete internalNet;
-        internalNet = nullptr;
-        log.Write("[-] Internal network server shutdown.\n");
-    }
+    StopNetServer(loginNet, "[-] Login network server shutdown.\n");
+    StopNetServer(internalNet, "[-] Internal network server shutdown.\n");
     NetworkShutdown();
     log.Write("[-] Network subsystem shutdown.\n");
     log.Write("\n[*] Server Shutdown\n");

@@ -27,14 +27,13 @@ bool HexStringToBytes(const char* hex, uint8_t* out, int32_t length)
         char pair[3] = {hex[2 * i], '\0', '\0'};
         if (pair[0] != '\0')
             pair[1] = hex[2 * i + 1];
-        if (pair[0] == '\0' || pair[1] == '\0') {
+        out[i] = static_cast<uint8_t>(HexToULong(pair));
+        if (pair[1] == '\0') {
             // The text ends early: a lone last digit still counts, the rest
             // of out is cleared rather than read from behind the text.
-            out[i] = static_cast<uint8_t>(HexToULong(pair));
             memset(out + i + 1, 0, static_cast<size_t>(length - i - 1));
             return false;
         }
-        out[i] = static_cast<uint8_t>(HexToULong(pair));
     }
     return true;
 }

@@ -10,14 +10,14 @@ std::string WideTextForConsole(const uint8_t* units, uint32_t maxUnits)
         if (unit >= 0xD800 && unit <= 0xDFFF)
             unit = '?';   // surrogate halves are not worth decoding for a trace
         if (unit < 0x80) {
-            text += char(unit);
+            text += static_cast<char>(unit);
         } else if (unit < 0x800) {
-            text += char(0xC0 | (unit >> 6));
-            text += char(0x80 | (unit & 0x3F));
+            text += static_cast<char>(0xC0 | (unit >> 6));
+            text += static_cast<char>(0x80 | (unit & 0x3F));
         } else {
-            text += char(0xE0 | (unit >> 12));
-            text += char(0x80 | ((unit >> 6) & 0x3F));
-            text += char(0x80 | (unit & 0x3F));
+            text += static_cast<char>(0xE0 | (unit >> 12));
+            text += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (unit & 0x3F));
         }
     }
     return text;

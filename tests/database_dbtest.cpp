@@ -11,6 +11,7 @@
 
 #include "waituntil.h"
 #include "database.h"
+#include "loopwait.h"
 #include "testdb.h"
 #include "threads.h"
 

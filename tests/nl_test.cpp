@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "loopback.h"
+#include "loopwait.h"
 #include "nl.h"
 
 namespace {
