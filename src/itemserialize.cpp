@@ -18,19 +18,6 @@ uint8_t* Put(uint8_t* pDest, const void* pSource, size_t count)
     return pDest + count;
 }
 
-uint8_t* Put16(uint8_t* pDest, uint16_t value)
-{
-    uint8_t bytes[2] = { static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8) };
-    return Put(pDest, bytes, 2);
-}
-
-uint8_t* Put32(uint8_t* pDest, uint32_t value)
-{
-    uint8_t bytes[4] = { static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                         static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24) };
-    return Put(pDest, bytes, 4);
-}
-
 // Byte length of the wide name, held to the 25 bytes the blob has for it.
 size_t WideNameLength(const uint8_t* pData)
 {
@@ -62,7 +49,7 @@ uint32_t Item::WriteData(uint8_t* pDest) const
     p = Put(p, data, 23);        // the two 16-bit values, byte 4, bytes 5-7 and 8-22
     p = Put(p, data + 24, 4);    // byte 23 is padding and never sent
     // The count goes out in UTF-16 units; an odd byte length still sends all its bytes.
-    p = Put16(p, static_cast<uint16_t>(nameLength / 2));
+    p = PutU16(p, static_cast<uint16_t>(nameLength / 2));
     p = Put(p, data + ItemWideNameOffset, nameLength);
     *p++ = static_cast<uint8_t>(valueCount);
     p = Put(p, data + ItemValueListOffset, 4 * valueCount);
@@ -74,9 +61,9 @@ uint32_t Item::WriteName(uint8_t* pDestBuffer) const
     LS_ASSERT(pDestBuffer!=NULL);
     size_t length = NameLength(data);
     uint8_t* p = pDestBuffer;
-    p = Put16(p, static_cast<uint16_t>(length));
+    p = PutU16(p, static_cast<uint16_t>(length));
     for (size_t i = 0; i < length; i++)
-        p = Put16(p, data[ItemNameOffset + i]);  // widened: the character, then a zero byte
+        p = PutU16(p, data[ItemNameOffset + i]);  // widened: the character, then a zero byte
     return static_cast<uint32_t>(p - pDestBuffer);
 }
 
@@ -91,28 +78,28 @@ uint32_t Item::Serialize(uint16_t dataTag, uint16_t locationTag, uint16_t nameTa
     ownerCid = value;
 
     uint8_t* p = pDest;
-    p = Put16(p, dataTag);
-    p = Put32(p, value);
+    p = PutU16(p, dataTag);
+    p = PutU32(p, value);
     p += WriteData(p);
 
     if (HasName()) {
-        p = Put16(p, nameTag);
-        p = Put32(p, value);
+        p = PutU16(p, nameTag);
+        p = PutU32(p, value);
         p += WriteName(p);
         uint32_t nameFlag = ReadULong(data + ItemNameFlagOffset);
         if (nameFlag != 0) {
-            p = Put16(p, nameFlagTag);
-            p = Put32(p, value);
+            p = PutU16(p, nameFlagTag);
+            p = PutU32(p, value);
             *p++ = static_cast<uint8_t>(nameFlag);
         }
     }
 
     if (pLocationTail != nullptr) {
-        p = Put16(p, locationTag);
+        p = PutU16(p, locationTag);
         // A missing head goes out as two zero bytes rather than a null read.
-        p = Put16(p, pLocationHead != nullptr ? *pLocationHead : 0);
-        p = Put32(p, value);
-        p = Put16(p, *pLocationTail);
+        p = PutU16(p, pLocationHead != nullptr ? *pLocationHead : 0);
+        p = PutU32(p, value);
+        p = PutU16(p, *pLocationTail);
         *p++ = GetLocationByte();
     }
     return static_cast<uint32_t>(p - pDest);

@@ -5,18 +5,7 @@
 #include "opcodes.h"
 #include "server.h"
 #include "sessions.h"
-
-void PutU16(uint8_t* out, uint16_t value)
-{
-    out[0] = uint8_t(value);
-    out[1] = uint8_t(value >> 8);
-}
-
-void PutU32(uint8_t* out, uint32_t value)
-{
-    for (int i = 0; i < 4; i++)
-        out[i] = uint8_t(value >> (8 * i));
-}
+#include "utility.h"
 
 void SendStreamTerminator(uint32_t resultCode, uint32_t requestId, NLsocket socket)
 {

@@ -23,10 +23,6 @@ enum ResultCode : uint32_t {
     RESULT_EMAIL_TAKEN = 105,     // CREATE_ACCOUNT: the e-mail has an account
 };
 
-// Little-endian stores into a message built in place.
-void PutU16(uint8_t* out, uint16_t value);
-void PutU32(uint8_t* out, uint32_t value);
-
 // Queues STREAM_TERMINATOR (request id, code) for the login client that has
 // the socket; nothing when no client has it. Used for every code but 0.
 void SendStreamTerminator(uint32_t resultCode, uint32_t requestId, NLsocket socket);

@@ -242,6 +242,20 @@ uint32_t GetULong(const void* p)
            (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
 }
 
+uint8_t* PutU16(uint8_t* out, uint16_t value)
+{
+    out[0] = static_cast<uint8_t>(value);
+    out[1] = static_cast<uint8_t>(value >> 8);
+    return out + 2;
+}
+
+uint8_t* PutU32(uint8_t* out, uint32_t value)
+{
+    for (int i = 0; i < 4; i++)
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
+    return out + 4;
+}
+
 int16_t GetShort(const void* p) { return static_cast<int16_t>(GetUShort(p)); }
 int32_t GetLong(const void* p) { return static_cast<int32_t>(GetULong(p)); }
 float GetFloat(const void* p) { return std::bit_cast<float>(GetULong(p)); }

@@ -83,7 +83,11 @@ int32_t WideStrLen(const char* text);
 // a text without an end among them gives maxUnits.
 int32_t WideStrLen(const char* text, size_t maxUnits);
 
-// ---- Little-endian reads from any address ---------------------------------
+// ---- Little-endian stores and reads at any address ------------------------
+
+// Stores; each returns the byte after the value.
+uint8_t* PutU16(uint8_t* out, uint16_t value);
+uint8_t* PutU32(uint8_t* out, uint32_t value);
 
 // The Read* names are what callers use; each passes on to its Get* twin.
 int16_t GetShort(const void* p);
