@@ -77,6 +77,8 @@ int32_t HandleAccountLogin(PacketReader* reader, KelClient* client)
     reader->SetPos(kEmailAt);
     reader->ReadBytes(login->email, 2 * emailUnits);
 
+    // Keyed (on a connection that is logged in already) so that it reads the
+    // interface data after the writes of it acknowledged before.
     uint32_t queryId = server.database.Query(
         FormatText("SELECT Password, AccessLevel, AccountID, TimeAccountMarked, DurationOfMark, "
                    "InterfaceDataSize, InterfaceData FROM accounts WHERE Email=%s LIMIT 1",
@@ -135,18 +137,17 @@ static uint32_t RandomWord()
     return word;
 }
 
+// The login's own writes are acknowledged by nothing: they take no order key.
 static void QueueMarkExpiry(uint32_t accountId)
 {
-    server.database.Execute(FormatText("UPDATE accounts SET AccessLevel=50 WHERE AccountID=%u LIMIT 1", accountId),
-                            accountId);
+    server.database.Execute(FormatText("UPDATE accounts SET AccessLevel=50 WHERE AccountID=%u LIMIT 1", accountId));
 }
 
 static void QueueComputerHash(const ClientData* data)
 {
     std::string hash = HexText(data->computerHash, sizeof data->computerHash);
     server.database.Execute(
-        FormatText("UPDATE accounts SET CompHash=%s WHERE AccountID=\"%u\"@NOSTATUS", hash.c_str(), data->accountId),
-        data->accountId);
+        FormatText("UPDATE accounts SET CompHash=%s WHERE AccountID=\"%u\"@NOSTATUS", hash.c_str(), data->accountId));
 }
 
 // Keeps the stored interface data, cut to what the row really holds.
@@ -162,6 +163,7 @@ static void KeepInterfaceData(const RowFields& row, LoginData* login)
     login->interfaceDataSize = int16_t(kept);
 }
 
+// Keyed: it lists the characters after the deletions acknowledged before.
 static uint32_t QueueCharacterList(uint32_t accountId)
 {
     return server.database.Query(

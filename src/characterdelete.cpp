@@ -94,7 +94,8 @@ int32_t OnCharacterDeleteLookup(QUERY_RESULT* result, ClientData* client)
         return -2;
     }
 
-    // Both statements go out without waiting; the reply means "queued".
+    // Both statements go out without waiting; the reply means "queued", so
+    // they keep the account's order key.
     server.database.Execute(CharacterItemsDeleteQuery(characterId), client->accountId);
     server.database.Execute(CharacterRowDeleteQuery(characterId, client->accountId), client->accountId);
     printf("Character deleted!\n");

@@ -9,13 +9,13 @@
 
 namespace {
 
-// Time-outs in seconds. A half-open connection must not hold a pipe forever,
-// but a statement whose answer is not awaited to the end may have run
-// without its outcome being known (databaseworker.cpp): the read time-out is
-// far above what a statement may take, a row-lock wait among others (50 s by
-// the server's default).
+// Time-outs in seconds. A connection that went silent must not hold a pipe
+// for long; a statement given up may still run on the server, but its
+// session is ended before anything else runs (databaserecovery.h). So the
+// read time-out is just above what a statement here may wait for: a row
+// lock, 50 s by the server's default.
 constexpr unsigned int CONNECT_TIMEOUT = 10;
-constexpr unsigned int READ_TIMEOUT = 600;
+constexpr unsigned int READ_TIMEOUT = 60;
 constexpr unsigned int WRITE_TIMEOUT = 30;
 
 void CloseConnection(MYSQL* handle)
@@ -27,14 +27,14 @@ void CloseConnection(MYSQL* handle)
 // A connection that reconnects by itself, before the next statement is
 // sent, when the server restarts or drops it after idle time.
 MYSQL* OpenConnection(const char* host, const char* user, const char* password, const char* dbName,
-                      unsigned int port)
+                      unsigned int port, unsigned int readTimeout)
 {
     MYSQL* handle = new MYSQL();
     mysql_init(handle);
     my_bool reconnect = 1;
     mysql_options(handle, MYSQL_OPT_RECONNECT, &reconnect);
     mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &CONNECT_TIMEOUT);
-    mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &READ_TIMEOUT);
+    mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
     mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &WRITE_TIMEOUT);
     if (!mysql_real_connect(handle, host, user, password, dbName, port, nullptr, 0)) {
         CloseConnection(handle);   // frees what the library allocated for the attempt
@@ -46,9 +46,9 @@ MYSQL* OpenConnection(const char* host, const char* user, const char* password, 
 // A connection with its worker. A worker that cannot start fails the
 // connection: no thread is started once the server runs.
 bool OpenPipe(const char* host, const char* user, const char* password, const char* dbName, unsigned int port,
-              PIPE* pipe)
+              unsigned int readTimeout, PIPE* pipe)
 {
-    pipe->mysql = OpenConnection(host, user, password, dbName, port);
+    pipe->mysql = OpenConnection(host, user, password, dbName, port, readTimeout);
     if (!pipe->mysql)
         return false;
     pipe->worker = StartPipeWorker();
@@ -86,7 +86,7 @@ std::vector<int8_t> QueryClassSplit(size_t n)
     return classes;
 }
 
-Database::Database() : nextQueryId(2), queuedCount(0), processedCount(0) {}
+Database::Database() : nextQueryId(2), queuedCount(0), processedCount(0), readTimeout(READ_TIMEOUT) {}
 
 void Database::Init()
 {
@@ -104,7 +104,7 @@ bool Database::Connect(const char* host, const char* user, const char* password,
     size_t first = pipes.size();
     for (int i = 0; i < pipeCount; ++i) {
         PIPE pipe;
-        if (!OpenPipe(host, user, password, dbName, port, &pipe)) {
+        if (!OpenPipe(host, user, password, dbName, port, readTimeout, &pipe)) {
             printf("Failed to connect to database!\n");
             // A retry starts from the same set, not on top of half of one.
             ClosePipes(first);

@@ -8,7 +8,7 @@
 // made, that runs the statements handed to that pipe in the order they were
 // handed over, one at a time under the pipe's mutex (databaseworker.cpp).
 // Statements that share an order key reach the database in the order they
-// were queued. Everything else - queuing, dispatch, collection, filing - runs
+// were queued, also across a lost connection (databaserecovery.h). Everything else - queuing, dispatch, collection, filing - runs
 // on the main thread and takes no lock; the main thread reads a record's
 // outcome only after the worker has published the record's exit code.
 //
@@ -29,6 +29,7 @@
 #include "nl.h"
 #include "threads.h"
 
+class ConnectionRecovery;
 struct ClientData;
 struct PipeWorker;
 
@@ -59,6 +60,8 @@ struct THREAD_INFO {
     uint8_t reportNoEffect = 0;       // print a success that changed no rows
     uint8_t discard = 0;              // nobody will collect the outcome: free it when collected
     uint32_t orderKey = 0;            // from the QUERY
+    uint8_t lostInFlight = 0;         // its answer was lost: the server may still run it
+    uint8_t sessionLeftOpen = 0;      // after it, the pipe had a session that may still run one
 };
 
 // The outcome of one statement, filed under its query id.
@@ -75,6 +78,8 @@ struct PIPE {
     NLmutex* mutex = nullptr;             // held by the worker while it runs a statement
     std::list<THREAD_INFO*> threads;      // statements handed to it and not yet collected
     PipeWorker* worker = nullptr;         // its worker thread, started with the connection
+    std::vector<uint32_t> lostKeys;       // order keys of statements lost in flight, held here
+                                          // until the pipe has ended their sessions
 };
 
 // One queued statement.
@@ -100,6 +105,10 @@ public:
 
     void Init();
 
+    // How long a connection opened from now on awaits an answer before the
+    // statement is given up (tests shorten it).
+    void SetReadTimeout(unsigned int seconds) { readTimeout = seconds; }
+
     // Opens pipeCount connections (at most 20), each with its worker, and
     // assigns the query classes. False when pipeCount is 0 or less, or when a
     // connection or its worker fails; the connections of a failed call are
@@ -109,7 +118,9 @@ public:
 
     // Queue a statement; length is its strlen. Return its query id (never 0).
     // Statements queued with the same nonzero orderKey (one account's, say)
-    // reach the database in the order they were queued.
+    // reach the database in the order they were queued. A key costs
+    // parallelism: give one only to a write that is acknowledged before it
+    // runs, and to the reads that must see such writes.
     uint32_t AddQuery(const char* text, int length, bool wantResult, int reportNoEffect, uint32_t orderKey = 0);
     uint32_t Query(const char* text, int length, uint32_t orderKey = 0);
     uint32_t QueryWithResult(const char* text, int length, bool wantResult, uint32_t orderKey = 0);
@@ -157,6 +168,7 @@ private:
     PIPE* PipeFor(const QUERY& query, const OpenClasses& classes);
     void HandOver(QUERY& query, PIPE& pipe);
     void Collect(PIPE& pipe);
+    void Unlist(PIPE& pipe, const THREAD_INFO& info);
     void Unlist(uint32_t orderKey);
     void Finish(THREAD_INFO* info, uint32_t exitCode);
     void FileResult(uint32_t id, MYSQL_RES* result, int32_t affectedRows, bool discard);
@@ -164,6 +176,7 @@ private:
     void ClosePipe(PIPE& pipe);
     void ClosePipes(size_t first);
 
+    unsigned int readTimeout;
     std::unordered_map<uint32_t, KeyedStatements> listedKeys;   // keys with statements on a pipe
     std::unordered_set<uint32_t> heldKeys;                      // keys kept queued by this walk
 };
@@ -175,6 +188,7 @@ uint8_t QueryClassOf(const char* text, int length, size_t pipeCount);
 // The class of each of n pipes, in index order.
 std::vector<int8_t> QueryClassSplit(size_t n);
 
-// Runs one statement on its pipe's connection under the pipe's mutex; the
+// Runs one statement on its pipe's connection under the pipe's mutex, after
+// the pipe has ended any session that may still run a lost statement; the
 // worker thread's body for each record. Returns the exit code.
-uint32_t QueryThreadProc(THREAD_INFO* info);
+uint32_t QueryThreadProc(THREAD_INFO* info, ConnectionRecovery& recovery);

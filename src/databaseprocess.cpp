@@ -136,9 +136,25 @@ void Database::Collect(PIPE& pipe)
             continue;
         }
         entry = pipe.threads.erase(entry);
-        Unlist(info->orderKey);
+        Unlist(pipe, *info);
         Finish(info, exitCode);
     }
+}
+
+// A collected statement leaves its pipe. The key of one lost in flight stays
+// on the pipe, so that the key's later statements follow it there, until
+// the pipe has ended the session that may still run it.
+void Database::Unlist(PIPE& pipe, const THREAD_INFO& info)
+{
+    if (info.lostInFlight && info.orderKey != 0)
+        pipe.lostKeys.push_back(info.orderKey);
+    else
+        Unlist(info.orderKey);
+    if (info.sessionLeftOpen)
+        return;
+    for (uint32_t key : pipe.lostKeys)
+        Unlist(key);
+    pipe.lostKeys.clear();
 }
 
 // One statement of the key has left its pipe.

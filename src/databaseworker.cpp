@@ -5,8 +5,7 @@
 #include <deque>
 #include <mutex>
 
-#include <errmsg.h>
-
+#include "databaserecovery.h"
 #include "loopwait.h"
 #include "threads.h"
 
@@ -16,6 +15,7 @@ struct PipeWorker {
     std::deque<THREAD_INFO*> pending;   // handed over, not yet taken, oldest first
     bool stopping = false;
     HANDLE thread = nullptr;
+    ConnectionRecovery recovery;        // the worker's own
 };
 
 namespace {
@@ -35,7 +35,7 @@ DWORD PipeWorkerProc(void* parameter)
             info = worker->pending.front();
             worker->pending.pop_front();
         }
-        uint32_t exitCode = QueryThreadProc(info);
+        uint32_t exitCode = QueryThreadProc(info, worker->recovery);
         info->exitCode.store(exitCode, std::memory_order_release);
         // After the store: the main loop, woken, must find the outcome.
         nlSignalWake();
@@ -44,25 +44,17 @@ DWORD PipeWorkerProc(void* parameter)
     return 0;
 }
 
-// Whether a statement whose first try failed with this error may be sent
-// once more: only when that try cannot have changed anything. The server
-// refused it with an error of its own (a failed statement changes nothing),
-// or it never reached the server (no connection could be made, or sending
-// failed). A connection lost while the answer was awaited - a read time-out
-// among others - leaves the statement's fate open: it may have run, so it is
-// not sent again and its failure is filed. A connection that was dropped
-// while idle is made anew by the client library before the first try.
-bool FirstTryChangedNothing(unsigned int error)
-{
-    bool clientError = (error >= CR_MIN_ERROR && error <= CR_MAX_ERROR) ||
-                       (error >= CER_MIN_ERROR && error <= CER_MAX_ERROR);
-    return !clientError || error == CR_CONNECTION_ERROR || error == CR_CONN_HOST_ERROR ||
-           error == CR_SERVER_GONE_ERROR;
-}
-
 bool RunStatement(THREAD_INFO* info)
 {
     return mysql_real_query(info->mysql, info->text, info->length) == 0;
+}
+
+// The second try runs only when the first cannot have changed anything. A
+// connection that was dropped while idle is made anew by the client library
+// before the first try.
+bool RunWithSecondTry(THREAD_INFO* info)
+{
+    return RunStatement(info) || (!StatementMayHaveRun(mysql_errno(info->mysql)) && RunStatement(info));
 }
 
 char* CopyText(const char* text)
@@ -118,20 +110,32 @@ void FreeThreadInfo(THREAD_INFO* info)
     delete info;
 }
 
-uint32_t QueryThreadProc(THREAD_INFO* info)
+uint32_t QueryThreadProc(THREAD_INFO* info, ConnectionRecovery& recovery)
 {
     nlMutexLock(info->mutex);
-    bool ok = RunStatement(info) || (FirstTryChangedNothing(mysql_errno(info->mysql)) && RunStatement(info));
-    info->affectedRows = static_cast<uint32_t>(mysql_affected_rows(info->mysql));
-    if (ok) {
-        // Always store: an unread result set would put the connection out of step.
-        info->result = mysql_store_result(info->mysql);
-        // A statement with columns whose rows could not be read has failed.
-        if (!info->result && mysql_field_count(info->mysql) != 0)
-            ok = false;
+    bool ok = false;
+    if (!recovery.Recover(info->mysql)) {
+        info->error = CopyText(recovery.Failure().c_str());   // not sent
+    } else {
+        ok = RunWithSecondTry(info);
+        info->affectedRows = static_cast<uint32_t>(mysql_affected_rows(info->mysql));
+        if (ok) {
+            // Always store: an unread result set would put the connection out of step.
+            info->result = mysql_store_result(info->mysql);
+            // A statement with columns whose rows could not be read has failed.
+            if (!info->result && mysql_field_count(info->mysql) != 0)
+                ok = false;
+        }
+        if (!ok) {
+            info->error = CopyText(mysql_error(info->mysql));
+            if (StatementMayHaveRun(mysql_errno(info->mysql))) {
+                info->lostInFlight = 1;
+                recovery.StatementLost(info->mysql);
+                recovery.Recover(info->mysql);   // now, so the pipe is ready for what follows
+            }
+        }
     }
-    if (!ok)
-        info->error = CopyText(mysql_error(info->mysql));
+    info->sessionLeftOpen = recovery.SessionsLeftOpen();
     nlMutexUnlock(info->mutex);
     return ok ? QUERY_SUCCEEDED : QUERY_FAILED;
 }

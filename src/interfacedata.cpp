@@ -35,7 +35,8 @@ int32_t HandleAccountDataFromClient(PacketReader* reader, KelClient* client)
     }
     std::string query = InterfaceDataUpdateQuery(reader->GetData() + kInterfaceDataOffset,
                                                  reader->size - kInterfaceDataOffset, session->accountId);
-    // Nothing waits for the UPDATE: the reply means "queued".
+    // Nothing waits for the UPDATE: the reply means "queued", so the
+    // account's order key keeps it in order with the account's later ones.
     server.database.Execute(query, session->accountId);
     WriteStreamSuccess(client, session->requestId);
     return reader->ConsumeAll();

@@ -12,6 +12,7 @@
 #include "waituntil.h"
 #include "database.h"
 #include "loopwait.h"
+#include "tcprelay.h"
 #include "testdb.h"
 #include "threads.h"
 
@@ -47,15 +48,16 @@ uint32_t Queue(Database& db, const std::string& text) { return db.Query(text.c_s
 
 class DatabaseTest : public testing::Test {
 protected:
-    bool Connect(Database& db, int pipes, const char* password = nullptr)
+    // Through another port (a relay's) when port is not 0.
+    bool Connect(Database& db, int pipes, const char* password = nullptr, uint16_t port = 0)
     {
         const TestDbServer& server = TestServer();
         bool ok = false;
         lastOutput = Captured([&] {
             db.Init();
             ok = db.Connect(server.host.c_str(), server.user.c_str(),
-                            password ? password : server.password.c_str(), fresh.Name().c_str(), server.port,
-                            pipes);
+                            password ? password : server.password.c_str(), fresh.Name().c_str(),
+                            port ? port : server.port, pipes);
         });
         return ok;
     }
@@ -459,6 +461,38 @@ TEST_F(DatabaseTest, AStatementHeldByARowLockPastHalfAMinuteRunsOnce)
     EXPECT_EQ(db.FindResult(id)->affectedRows, 1);
     db.FreeResult(id);
     EXPECT_EQ(fresh.Value("SELECT DurationOfMark FROM accounts WHERE AccountID=7"), "1");
+}
+
+// A connection that goes silent fails its statement after the read
+// time-out; meanwhile a statement routed to another pipe is answered, and
+// afterwards the silent pipe goes on with a new connection.
+TEST_F(DatabaseTest, ASilentConnectionFailsItsStatementAfterTheReadTimeOut)
+{
+    TcpRelay relay(TestServer().port);
+    Database db;
+    db.SetReadTimeout(4);
+    ASSERT_TRUE(Connect(db, 2, nullptr, relay.Port()));   // classes 1 and 3
+    relay.Hold(0);
+    uint32_t silent = Queue(db, "SELECT 1");
+    QueueMany(db, "SELECT 2", 24);                      // the first pipe lists 25: it lends itself no more
+    uint32_t elsewhere = Queue(db, "SELECT 3");
+    ASSERT_TRUE(WaitUntil([&] {
+        db.Process();
+        return db.FindResult(elsewhere) != nullptr;
+    }));
+    EXPECT_EQ(db.FindResult(silent), nullptr);
+
+    std::string output = Captured([&] {
+        EXPECT_TRUE(WaitUntil([&] {
+            db.Process();
+            return db.FindResult(silent) != nullptr;
+        }, 30000));
+    });
+    EXPECT_EQ(output.rfind("Query Failed: SELECT 1\nError: ", 0), 0u) << output;
+    EXPECT_EQ(FlushCaptured(db), "");
+    EXPECT_EQ(db.GetResultCount(), 26u);
+    for (auto& entry : std::unordered_map<uint32_t, QUERY_RESULT>(db.results))
+        db.FreeResult(entry.first);
 }
 
 TEST_F(DatabaseTest, AKilledConnectionIsReopenedForTheNextStatement)

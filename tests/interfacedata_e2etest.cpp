@@ -12,8 +12,10 @@
 #include "accountrows.h"
 #include "loginsequence.h"
 #include "serverfixture.h"
+#include "tcprelay.h"
 #include "testclient.h"
 #include "testdb.h"
+#include "waituntil.h"
 
 namespace {
 
@@ -179,6 +181,27 @@ TEST_F(InterfaceDataTest, LayoutsWrittenWhileTheRowIsLockedAreStoredInOrder)
     EXPECT_EQ(std::string(data.begin(), data.end()), Row("InterfaceData"));
 }
 
+// Only what is acknowledged before it runs keeps an account's order: the
+// login's own computer-hash UPDATE is not, so the login's character list
+// does not follow it onto a connection that another account's writes hold
+// up (they wait for a locked row, and list more than 25 there).
+TEST_F(InterfaceDataTest, ALoginDoesNotWaitBehindItsOwnUnacknowledgedWrite)
+{
+    AddAccount(db, AccountRow{u"bob@x"});
+    ASSERT_TRUE(LogIn(client, 1, u"ann@x", u"secret"));
+    db.Exec("BEGIN; SELECT AccountID FROM accounts WHERE AccountID=" + std::to_string(account) + " FOR UPDATE");
+    for (uint32_t n = 0; n < 30; n++) {
+        ASSERT_TRUE(client.SendRaw(DataMessage(100 + n, Pattern(40)).bytes));
+        ExpectTerminator(client, 100 + n, 0);
+    }
+    ExpectStillServed(client);   // by now the last UPDATE has left the queue
+
+    TestClient bob(server.Dir());
+    ASSERT_TRUE(bob.Connect(server.LoginPort()));
+    EXPECT_TRUE(LogIn(bob, 7, u"bob@x"));
+    db.Exec("COMMIT");
+}
+
 TEST_F(InterfaceDataTest, RefusedLoginToAnotherAccountLeavesItsRowAlone)
 {
     uint32_t other = AddAccount(db, AccountRow{u"bob@x", PasswordDigest(u"hidden")});
@@ -189,6 +212,48 @@ TEST_F(InterfaceDataTest, RefusedLoginToAnotherAccountLeavesItsRowAlone)
     ExpectTerminator(client, 26, 0);
     ASSERT_TRUE(WaitForValue(db, SizeQuery(), "20"));
     EXPECT_EQ("0", db.Value("SELECT InterfaceDataSize FROM accounts WHERE AccountID=" + std::to_string(other)));
+}
+
+// The server reaches its database on one connection through a relay.
+class InterfaceDataRelayTest : public InterfaceDataTest {
+protected:
+    void SetUp() override
+    {
+        DatabaseSettings settings = TestServer();
+        settings.name = db.Name();
+        settings.port = relay.Port();
+        server.UseDatabase(settings);
+        server.SetConfig("MaxPipes", "1");
+        InterfaceDataTest::SetUp();
+    }
+
+    TcpRelay relay{TestServer().port};
+};
+
+// A layout whose connection is lost while the database's side still holds
+// the statement must never land after the layouts acknowledged later.
+TEST_F(InterfaceDataRelayTest, ALayoutLostInFlightNeverLandsAfterLaterOnes)
+{
+    ASSERT_TRUE(LogIn(client, 1, u"ann@x", u"secret"));
+    relay.Hold(0);
+    std::vector<uint8_t> data = Pattern(40);
+    ASSERT_TRUE(client.SendRaw(DataMessage(101, data).bytes));
+    ExpectTerminator(client, 101, 0);
+    // The statement carries the layout in hex.
+    ASSERT_TRUE(WaitUntil([&] { return relay.HeldBytes(0) > 2 * data.size(); }));
+    relay.CutClientSide(0);
+
+    for (uint8_t n = 2; n <= 5; n++) {
+        data[6] = n;
+        ASSERT_TRUE(client.SendRaw(DataMessage(100 + n, data).bytes));
+        ExpectTerminator(client, 100 + n, 0);
+    }
+    std::string last(data.begin(), data.end());
+    ASSERT_TRUE(WaitUntil([&] { return Row("InterfaceData") == last; }));
+    relay.Deliver(0);
+    // The database has ended the session that held the first layout, or runs it now.
+    EXPECT_TRUE(WaitUntil([&] { return !relay.ServerSideOpen(0) || Row("InterfaceData") != last; }));
+    EXPECT_EQ(last, Row("InterfaceData"));
 }
 
 } // namespace
