@@ -65,6 +65,23 @@ char* CopyText(const char* text)
     return copy;
 }
 
+// Runs the statement and keeps its outcome in the record.
+bool RunAndKeepOutcome(THREAD_INFO* info)
+{
+    bool ok = RunWithSecondTry(info);
+    info->affectedRows = static_cast<uint32_t>(mysql_affected_rows(info->mysql));
+    if (ok) {
+        // Always store: an unread result set would put the connection out of step.
+        info->result = mysql_store_result(info->mysql);
+        // A statement with columns whose rows could not be read has failed.
+        if (!info->result && mysql_field_count(info->mysql) != 0)
+            ok = false;
+    }
+    if (!ok)
+        info->error = CopyText(mysql_error(info->mysql));
+    return ok;
+}
+
 } // namespace
 
 PipeWorker* StartPipeWorker()
@@ -113,27 +130,14 @@ void FreeThreadInfo(THREAD_INFO* info)
 uint32_t QueryThreadProc(THREAD_INFO* info, ConnectionRecovery& recovery)
 {
     nlMutexLock(info->mutex);
-    bool ok = false;
-    if (!recovery.Recover(info->mysql)) {
-        info->error = CopyText(recovery.Failure().c_str());   // not sent
-    } else {
-        ok = RunWithSecondTry(info);
-        info->affectedRows = static_cast<uint32_t>(mysql_affected_rows(info->mysql));
-        if (ok) {
-            // Always store: an unread result set would put the connection out of step.
-            info->result = mysql_store_result(info->mysql);
-            // A statement with columns whose rows could not be read has failed.
-            if (!info->result && mysql_field_count(info->mysql) != 0)
-                ok = false;
-        }
-        if (!ok) {
-            info->error = CopyText(mysql_error(info->mysql));
-            if (StatementMayHaveRun(mysql_errno(info->mysql))) {
-                info->lostInFlight = 1;
-                recovery.StatementLost(info->mysql);
-                recovery.Recover(info->mysql);   // now, so the pipe is ready for what follows
-            }
-        }
+    bool sent = recovery.Recover(info->mysql);
+    bool ok = sent && RunAndKeepOutcome(info);
+    if (!sent) {
+        info->error = CopyText(recovery.Failure().c_str());
+    } else if (!ok && StatementMayHaveRun(mysql_errno(info->mysql))) {
+        info->lostInFlight = 1;
+        recovery.StatementLost(info->mysql);
+        recovery.Recover(info->mysql);   // now, so that the pipe is ready for what follows
     }
     info->sessionLeftOpen = recovery.SessionsLeftOpen();
     nlMutexUnlock(info->mutex);
