@@ -12,9 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
-#include <string>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -130,11 +127,24 @@ NLsocket FileSocket(Layer& nl, int fd, bool listening)
     return handle;
 }
 
-bool ParsePort(std::string_view text, uint16_t* port)
+bool IsDigit(char c)
 {
-    const char* end = text.data() + text.size();
-    auto parsed = std::from_chars(text.data(), end, *port);
-    return parsed.ec == std::errc() && parsed.ptr == end;
+    return c >= '0' && c <= '9';
+}
+
+// Reads a decimal number of one to maxDigits digits, no larger than limit;
+// the text after it, or null. Leading zeros are digits like any other, so
+// stored settings such as "127.000.000.001" keep their meaning.
+const char* ParseNumber(const char* text, int maxDigits, uint32_t limit, uint32_t* value)
+{
+    uint32_t result = 0;
+    int digits = 0;
+    while (digits < maxDigits && IsDigit(text[digits]))
+        result = result * 10 + static_cast<uint32_t>(text[digits++] - '0');
+    if (digits == 0 || IsDigit(text[digits]) || result > limit)
+        return nullptr;
+    *value = result;
+    return text + digits;
 }
 
 } // namespace
@@ -176,15 +186,26 @@ NLboolean nlStringToAddr(const char* string, NLaddress* address)
         return Fail(NL_NULL_POINTER, NL_FALSE);
     *address = NLaddress{htonl(INADDR_NONE), 0, NL_FALSE};
 
-    std::string_view text(string);
-    std::string host(text.substr(0, text.find(':')));
-    in_addr parsed;
-    uint16_t port = 0;
-    if (inet_pton(AF_INET, host.c_str(), &parsed) != 1)
+    uint32_t host = 0;
+    const char* p = string;
+    for (int part = 0; part < 4; ++part) {
+        uint32_t value = 0;
+        if (part > 0 && *p++ != '.')
+            return Fail(NL_BAD_ADDR, NL_FALSE);
+        p = ParseNumber(p, 3, 255, &value);
+        if (p == nullptr)
+            return Fail(NL_BAD_ADDR, NL_FALSE);
+        host = (host << 8) | value;
+    }
+    uint32_t port = 0;
+    if (*p == ':') {
+        p = ParseNumber(p + 1, 5, 65535, &port);
+        if (p == nullptr)
+            return Fail(NL_BAD_ADDR, NL_FALSE);
+    }
+    if (*p != '\0')
         return Fail(NL_BAD_ADDR, NL_FALSE);
-    if (host.size() < text.size() && !ParsePort(text.substr(host.size() + 1), &port))
-        return Fail(NL_BAD_ADDR, NL_FALSE);
-    *address = NLaddress{parsed.s_addr, port, NL_TRUE};
+    *address = NLaddress{htonl(host), static_cast<uint16_t>(port), NL_TRUE};
     return NL_TRUE;
 }
 

@@ -79,9 +79,16 @@ TEST(NlAddress, ParsesNumericAddressesOnly)
     EXPECT_EQ(address.port, 8080);
     ASSERT_TRUE(nlStringToAddr("0.0.0.0", &address));
     EXPECT_EQ(address.port, 0);
+    // Leading zeros are decimal digits, never an octal prefix.
+    ASSERT_TRUE(nlStringToAddr("127.000.000.001", &address));
+    EXPECT_EQ(address.host, htonl(0x7F000001));
+    ASSERT_TRUE(nlStringToAddr("010.1.2.3:08080", &address));
+    EXPECT_EQ(address.host, htonl(0x0A010203));
+    EXPECT_EQ(address.port, 8080);
 
     const char* bad[] = {"", "not.an.ip", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4:", "1.2.3.4:70000",
-                         "1.2.3.4 ", "localhost", "1..2.3", "1.2.3.0004"};
+                         "1.2.3.4 ", "localhost", "1..2.3", "1.2.3.0004", ".1.2.3", "1.2.3.4:000080",
+                         "1.2.3.4:80x"};
     for (const char* text : bad) {
         EXPECT_FALSE(nlStringToAddr(text, &address)) << text;
         EXPECT_FALSE(address.valid) << text;

@@ -2,19 +2,26 @@
 // start and of every failing step, and the exit status.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "procstat.h"
 #include "waituntil.h"
 #include "serverprocess.h"
 #include "testclient.h"
@@ -34,6 +41,7 @@ const char kAttempting[] = "    Attempting connections to the database server...
 const char kLoginDown[] = "[-] Login network server shutdown.\n";
 const char kInternalDown[] = "[-] Internal network server shutdown.\n";
 const char kNetworkDown[] = "[-] Network subsystem shutdown.\n\n[*] Server Shutdown\n";
+const char kReady[] = "[*] Server Ready for Connections\n\n";
 
 std::string LoginStarted(const ServerProcess& server)
 {
@@ -125,7 +133,7 @@ TEST_F(StartupTest, GoodStartLogsEveryStepAndSigtermTearsDown)
     std::string ready = std::string(kBanner) + kConfigLoaded + kPacketsLoaded +
                         LoginStarted(server) + kOpcodesLoaded + InternalStarted(server) +
                         kAttempting + "[+] All connections to the database server established.\n" +
-                        "[*] Server Ready for Connections\n\n";
+                        kReady;
     EXPECT_EQ(ready, server.LogText());
 
     EXPECT_EQ(0, server.Stop());
@@ -329,6 +337,128 @@ TEST_F(StartupTest, KeysAndValuesInAnyCase)
     ASSERT_TRUE(server.Start()) << server.Failure();
     EXPECT_NE(std::string::npos, server.LogText().find(LoginStarted(server)));
     EXPECT_EQ(0, server.Stop());
+}
+
+// scripts/run.sh as a person runs it: in a terminal of its own, whose
+// foreground process group the script leads, so that a typed Ctrl-C
+// reaches the whole group. It runs the binary under test on free ports,
+// with its run and database directories in a directory of its own (made in
+// the working directory, the build tree under CTest).
+class RunCommand {
+public:
+    RunCommand()
+    {
+        char pattern[] = "runcommand.XXXXXX";
+        if (mkdtemp(pattern) != nullptr)
+            dir_ = (std::filesystem::current_path() / pattern).string();
+    }
+
+    ~RunCommand()
+    {
+        // After a failure: SIGTERM as a person would send it, and the
+        // database stopped in any case.
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            if (!WaitUntil([&] { return !Running(); }, 60000)) {
+                kill(-pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+            }
+        }
+        if (dir_.empty())
+            return;
+        std::string stop = "bash '" + testenv::SourceDir() + "/scripts/mariadb.sh' stop '" +
+                           DatabaseDir() + "'";
+        if (std::system(stop.c_str()) != 0)
+            ADD_FAILURE() << stop;
+        close(master_);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    // Starts the script and waits (bounded) until the server is ready. A
+    // port that another test took before the server bound it (exit status
+    // 4 or 5) means another try on other ports.
+    bool Start()
+    {
+        for (int attempt = 1; attempt <= 3 && !dir_.empty(); attempt++) {
+            Spawn();
+            if (!WaitUntil([&] { return !Running() || LogText().find(kReady) != std::string::npos; }, 120000))
+                return false;
+            if (Running())
+                return true;
+            if (status_ != 4 && status_ != 5)
+                return false;
+            close(master_);
+        }
+        return false;
+    }
+
+    void Type(const char* keys) { ASSERT_GT(write(master_, keys, strlen(keys)), 0); }
+
+    // The script's exit status, or -1 when it did not end in time.
+    int WaitExit() { return WaitUntil([&] { return !Running(); }, 60000) ? status_ : -1; }
+
+    std::string LogText() const { return ReadFileText(dir_ + "/run/Logs/LsSysLog.txt"); }
+    std::string DatabaseDir() const { return dir_ + "/rundb"; }
+    const std::string& Terminal() const { return terminal_; }
+
+private:
+    void Spawn()
+    {
+        std::vector<std::string> args = {"env",
+                                         "LS_RUN_BIN=" + testenv::ServerBinary(),
+                                         "LS_RUN_DIR=" + dir_ + "/run",
+                                         "LS_RUN_DB_DIR=" + DatabaseDir(),
+                                         "LS_RUN_PORT=" + std::to_string(FreeTcpPort()),
+                                         "LS_RUN_ICPORT=" + std::to_string(FreeTcpPort()),
+                                         "bash",
+                                         testenv::SourceDir() + "/scripts/run.sh"};
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+        if (pid_ == 0) {
+            execvp("env", argv.data());
+            _exit(127);
+        }
+        fcntl(master_, F_SETFL, O_NONBLOCK);
+    }
+
+    // Reads what the terminal shows, and reaps the script once it has
+    // ended; true while it runs.
+    bool Running()
+    {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(master_, buffer, sizeof buffer)) > 0)
+            terminal_.append(buffer, size_t(n));
+        int status = 0;
+        if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        return pid_ > 0;
+    }
+
+    std::string dir_;
+    pid_t pid_ = -1;
+    int master_ = -1;     // the terminal's master side
+    int status_ = -1;     // the script's exit status, once it has ended
+    std::string terminal_;
+};
+
+TEST(RunCommandTest, OneCtrlCTearsTheServerDownThenStopsTheDatabase)
+{
+    RunCommand run;
+    ASSERT_TRUE(run.Start()) << run.Terminal();
+    pid_t database = pid_t(std::stol(EnvValue(ReadFileText(run.DatabaseDir() + "/env"), "LS_DB_PID")));
+
+    run.Type("\x03");   // the terminal sends SIGINT to its foreground process group
+    EXPECT_EQ(0, run.WaitExit()) << run.Terminal();
+    EXPECT_TRUE(run.LogText().ends_with(std::string(kReady) + kLoginDown + kInternalDown + kNetworkDown))
+        << run.LogText();
+    EXPECT_TRUE(ProcessGone(database));
 }
 
 } // namespace

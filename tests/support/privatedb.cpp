@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "filetext.h"
+#include "procstat.h"
 #include "waituntil.h"
 
 namespace fs = std::filesystem;
@@ -32,16 +33,6 @@ std::vector<std::string> CommandLine(pid_t pid)
         }
     }
     return parts;
-}
-
-// Gone, or a zombie that its parent has not reaped yet.
-bool ProcessGone(pid_t pid)
-{
-    std::string status = ReadFileText("/proc/" + std::to_string(pid) + "/stat");
-    if (status.empty())
-        return true;
-    size_t close = status.rfind(')');
-    return close != std::string::npos && close + 2 < status.size() && status[close + 2] == 'Z';
 }
 
 } // namespace

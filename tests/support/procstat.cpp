@@ -37,3 +37,12 @@ double CpuSeconds(pid_t pid)
     }
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
+
+bool ProcessGone(pid_t pid)
+{
+    std::string status = ReadFileText("/proc/" + std::to_string(pid) + "/stat");
+    if (status.empty())
+        return true;
+    size_t close = status.rfind(')');
+    return close != std::string::npos && close + 2 < status.size() && status[close + 2] == 'Z';
+}

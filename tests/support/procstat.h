@@ -10,3 +10,6 @@ long ResidentKb(pid_t pid);
 // CPU time a process has used so far, user and system, in seconds (of
 // /proc/<pid>/stat), or -1.
 double CpuSeconds(pid_t pid);
+
+// Gone, or a zombie that its parent has not reaped yet.
+bool ProcessGone(pid_t pid);
