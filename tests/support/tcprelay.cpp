@@ -78,8 +78,7 @@ struct TcpRelay::State {
 
     void Run();
     void Accept();
-    void FromClient(Link& link);
-    void FromServer(Link& link);
+    void Transfer(Link& link, int& from, int& to, std::string* keep);
 };
 
 void TcpRelay::State::Run()
@@ -114,9 +113,9 @@ void TcpRelay::State::Run()
             auto [link, fd] = sides[i];
             // A side closed by the test since the poll is not read.
             if (fd == link->client)
-                FromClient(*link);
+                Transfer(*link, link->client, link->server, &link->kept);
             else if (fd == link->server)
-                FromServer(*link);
+                Transfer(*link, link->server, link->client, nullptr);
         }
         if (fds[0].revents)
             Accept();
@@ -139,31 +138,21 @@ void TcpRelay::State::Accept()
     links.push_back(link);
 }
 
-void TcpRelay::State::FromClient(Link& link)
+// Moves what arrived on one side of the link to the other; on a held link
+// the client's bytes are kept and the server's dropped. The end of one side
+// ends the other, unless the link is held.
+void TcpRelay::State::Transfer(Link& link, int& from, int& to, std::string* keep)
 {
     char buffer[16384];
-    ssize_t got = recv(link.client, buffer, sizeof buffer, 0);
+    ssize_t got = recv(from, buffer, sizeof buffer, 0);
     if (got <= 0) {
-        CloseSide(link.client);
+        CloseSide(from);
         if (!link.held)
-            CloseSide(link.server);
-    } else if (link.held) {
-        link.kept.append(buffer, size_t(got));
-    } else {
-        SendAll(link.server, buffer, size_t(got));
-    }
-}
-
-void TcpRelay::State::FromServer(Link& link)
-{
-    char buffer[16384];
-    ssize_t got = recv(link.server, buffer, sizeof buffer, 0);
-    if (got <= 0) {
-        CloseSide(link.server);
-        if (!link.held)
-            CloseSide(link.client);
+            CloseSide(to);
     } else if (!link.held) {
-        SendAll(link.client, buffer, size_t(got));
+        SendAll(to, buffer, size_t(got));
+    } else if (keep) {
+        keep->append(buffer, size_t(got));
     }
 }
 
