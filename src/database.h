@@ -8,9 +8,10 @@
 // made, that runs the statements handed to that pipe in the order they were
 // handed over, one at a time under the pipe's mutex (databaseworker.cpp).
 // Statements that share an order key reach the database in the order they
-// were queued, also across a lost connection (databaserecovery.h). Everything else - queuing, dispatch, collection, filing - runs
-// on the main thread and takes no lock; the main thread reads a record's
-// outcome only after the worker has published the record's exit code.
+// were queued, also across a lost connection (databaserecovery.h).
+// Everything else - queuing, dispatch, collection, filing - runs on the
+// main thread and takes no lock; the main thread reads a record's outcome
+// only after the worker has published the record's exit code.
 //
 // Every message of the layer goes to the console (stdout), never to the
 // system log.
@@ -168,7 +169,7 @@ private:
     PIPE* PipeFor(const QUERY& query, const OpenClasses& classes);
     void HandOver(QUERY& query, PIPE& pipe);
     void Collect(PIPE& pipe);
-    void Unlist(PIPE& pipe, const THREAD_INFO& info);
+    void ReleaseKey(PIPE& pipe, const THREAD_INFO& info);
     void Unlist(uint32_t orderKey);
     void Finish(THREAD_INFO* info, uint32_t exitCode);
     void FileResult(uint32_t id, MYSQL_RES* result, int32_t affectedRows, bool discard);

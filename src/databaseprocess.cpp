@@ -136,7 +136,7 @@ void Database::Collect(PIPE& pipe)
             continue;
         }
         entry = pipe.threads.erase(entry);
-        Unlist(pipe, *info);
+        ReleaseKey(pipe, *info);
         Finish(info, exitCode);
     }
 }
@@ -144,7 +144,7 @@ void Database::Collect(PIPE& pipe)
 // A collected statement leaves its pipe. The key of one lost in flight stays
 // on the pipe, so that the key's later statements follow it there, until
 // the pipe has ended the session that may still run it.
-void Database::Unlist(PIPE& pipe, const THREAD_INFO& info)
+void Database::ReleaseKey(PIPE& pipe, const THREAD_INFO& info)
 {
     if (info.lostInFlight && info.orderKey != 0)
         pipe.lostKeys.push_back(info.orderKey);

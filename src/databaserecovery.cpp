@@ -12,7 +12,6 @@ namespace {
 constexpr std::chrono::seconds RETRY_PAUSE{5};
 
 // The client library's own errors: the connection failed, not the statement.
-
 bool IsClientError(unsigned int error)
 {
     return (error >= CR_MIN_ERROR && error <= CR_MAX_ERROR) || (error >= CER_MIN_ERROR && error <= CER_MAX_ERROR);

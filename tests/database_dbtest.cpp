@@ -46,6 +46,12 @@ std::vector<std::vector<std::optional<std::string>>> Connections(FreshDatabase& 
 
 uint32_t Queue(Database& db, const std::string& text) { return db.Query(text.c_str(), int(text.size())); }
 
+void FreeResults(Database& db)
+{
+    for (auto& entry : std::unordered_map<uint32_t, QUERY_RESULT>(db.results))
+        db.FreeResult(entry.first);
+}
+
 class DatabaseTest : public testing::Test {
 protected:
     // Through another port (a relay's) when port is not 0.
@@ -309,8 +315,7 @@ TEST_F(DatabaseTest, DispatchCapsWithWorkersHeldBack)
     EXPECT_TRUE(db.queue.empty());
     EXPECT_EQ(db.GetResultCount(), 75u);              // every SELECT
     EXPECT_EQ(db.processedCount, 101u);
-    for (auto& entry : std::unordered_map<uint32_t, QUERY_RESULT>(db.results))
-        db.FreeResult(entry.first);
+    FreeResults(db);
 }
 
 // A loop that pauses between passes: it has work while a queued statement
@@ -335,8 +340,7 @@ TEST_F(DatabaseTest, AFinishedStatementEndsThePauseOfTheLoop)
     EXPECT_GT(db.GetResultCount(), 0u);
     EXPECT_EQ(FlushCaptured(db), "");
     EXPECT_EQ(db.GetResultCount(), 51u);
-    for (auto& entry : std::unordered_map<uint32_t, QUERY_RESULT>(db.results))
-        db.FreeResult(entry.first);
+    FreeResults(db);
 }
 
 TEST_F(DatabaseTest, OneConnectionListsFiftyAndFlushDrainsTheRest)
@@ -491,8 +495,7 @@ TEST_F(DatabaseTest, ASilentConnectionFailsItsStatementAfterTheReadTimeOut)
     EXPECT_EQ(output.rfind("Query Failed: SELECT 1\nError: ", 0), 0u) << output;
     EXPECT_EQ(FlushCaptured(db), "");
     EXPECT_EQ(db.GetResultCount(), 26u);
-    for (auto& entry : std::unordered_map<uint32_t, QUERY_RESULT>(db.results))
-        db.FreeResult(entry.first);
+    FreeResults(db);
 }
 
 TEST_F(DatabaseTest, AKilledConnectionIsReopenedForTheNextStatement)

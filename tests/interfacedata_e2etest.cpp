@@ -219,10 +219,7 @@ class InterfaceDataRelayTest : public InterfaceDataTest {
 protected:
     void SetUp() override
     {
-        DatabaseSettings settings = TestServer();
-        settings.name = db.Name();
-        settings.port = relay.Port();
-        server.UseDatabase(settings);
+        server.SetConfig("DatabasePort", std::to_string(relay.Port()));
         server.SetConfig("MaxPipes", "1");
         InterfaceDataTest::SetUp();
     }
