@@ -9,14 +9,12 @@
 
 namespace {
 
-// Time-outs in seconds. A connection that went silent must not hold a pipe
-// for long; a statement given up may still run on the server, but its
-// session is ended before anything else runs (databaserecovery.h). So the
-// read time-out is just above what a statement here may wait for: a row
-// lock, 50 s by the server's default.
-constexpr unsigned int CONNECT_TIMEOUT = 10;
+// How long a statement's answer is awaited. A connection that went silent
+// must not hold a pipe for long; a statement given up may still run on the
+// server, but its session is ended before anything else runs
+// (databaseconnection.h). So this is just above what a statement here may
+// wait for: a row lock, 50 s by the server's default.
 constexpr unsigned int READ_TIMEOUT = 60;
-constexpr unsigned int WRITE_TIMEOUT = 30;
 
 void CloseConnection(MYSQL* handle)
 {
@@ -24,36 +22,15 @@ void CloseConnection(MYSQL* handle)
     delete handle;
 }
 
-// A connection that reconnects by itself, before the next statement is
-// sent, when the server restarts or drops it after idle time.
-MYSQL* OpenConnection(const char* host, const char* user, const char* password, const char* dbName,
-                      unsigned int port, unsigned int readTimeout)
-{
-    MYSQL* handle = new MYSQL();
-    mysql_init(handle);
-    my_bool reconnect = 1;
-    mysql_options(handle, MYSQL_OPT_RECONNECT, &reconnect);
-    mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &CONNECT_TIMEOUT);
-    mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
-    mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &WRITE_TIMEOUT);
-    if (!mysql_real_connect(handle, host, user, password, dbName, port, nullptr, 0)) {
-        CloseConnection(handle);   // frees what the library allocated for the attempt
-        return nullptr;
-    }
-    return handle;
-}
-
 // A connection with its worker. A worker that cannot start fails the
 // connection: no thread is started once the server runs.
-bool OpenPipe(const char* host, const char* user, const char* password, const char* dbName, unsigned int port,
-              unsigned int readTimeout, PIPE* pipe)
+bool OpenPipe(const ConnectionSettings& settings, PIPE* pipe)
 {
-    pipe->mysql = OpenConnection(host, user, password, dbName, port, readTimeout);
-    if (!pipe->mysql)
-        return false;
-    pipe->worker = StartPipeWorker();
+    pipe->mysql = new MYSQL();
+    mysql_init(pipe->mysql);
+    pipe->worker = StartPipeWorker(settings, pipe->mysql);
     if (!pipe->worker) {
-        CloseConnection(pipe->mysql);
+        CloseConnection(pipe->mysql);   // frees what the library allocated for the attempt
         return false;
     }
     pipe->mutex = new NLmutex();
@@ -101,10 +78,11 @@ bool Database::Connect(const char* host, const char* user, const char* password,
         return false;
     if (pipeCount > MAX_PIPES)
         pipeCount = MAX_PIPES;
+    ConnectionSettings settings{host, user, password, dbName, port, readTimeout};
     size_t first = pipes.size();
     for (int i = 0; i < pipeCount; ++i) {
         PIPE pipe;
-        if (!OpenPipe(host, user, password, dbName, port, readTimeout, &pipe)) {
+        if (!OpenPipe(settings, &pipe)) {
             printf("Failed to connect to database!\n");
             // A retry starts from the same set, not on top of half of one.
             ClosePipes(first);

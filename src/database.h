@@ -8,7 +8,7 @@
 // made, that runs the statements handed to that pipe in the order they were
 // handed over, one at a time under the pipe's mutex (databaseworker.cpp).
 // Statements that share an order key reach the database in the order they
-// were queued, also across a lost connection (databaserecovery.h).
+// were queued, also across a lost connection (databaseconnection.h).
 // Everything else - queuing, dispatch, collection, filing - runs on the
 // main thread and takes no lock; the main thread reads a record's outcome
 // only after the worker has published the record's exit code.
@@ -30,7 +30,7 @@
 #include "nl.h"
 #include "threads.h"
 
-class ConnectionRecovery;
+class PipeConnection;
 struct ClientData;
 struct PipeWorker;
 
@@ -192,4 +192,4 @@ std::vector<int8_t> QueryClassSplit(size_t n);
 // Runs one statement on its pipe's connection under the pipe's mutex, after
 // the pipe has ended any session that may still run a lost statement; the
 // worker thread's body for each record. Returns the exit code.
-uint32_t QueryThreadProc(THREAD_INFO* info, ConnectionRecovery& recovery);
+uint32_t QueryThreadProc(THREAD_INFO* info, PipeConnection& connection);

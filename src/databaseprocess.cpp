@@ -126,16 +126,18 @@ void Database::HandOver(QUERY& query, PIPE& pipe)
     HandToPipeWorker(pipe.worker, info);
 }
 
+// A pipe's worker runs its statements in hand-over order, and they are
+// collected in that order: one that ran before a lost statement must not be
+// collected after it, or it would release the lost statement's key while
+// the lost session may still be open.
 void Database::Collect(PIPE& pipe)
 {
-    for (auto entry = pipe.threads.begin(); entry != pipe.threads.end();) {
-        THREAD_INFO* info = *entry;
+    while (!pipe.threads.empty()) {
+        THREAD_INFO* info = pipe.threads.front();
         uint32_t exitCode = info->exitCode.load(std::memory_order_acquire);
-        if (exitCode == STILL_ACTIVE) {
-            ++entry;
-            continue;
-        }
-        entry = pipe.threads.erase(entry);
+        if (exitCode == STILL_ACTIVE)
+            return;
+        pipe.threads.pop_front();
         ReleaseKey(pipe, *info);
         Finish(info, exitCode);
     }

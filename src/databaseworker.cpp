@@ -4,8 +4,8 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string>
 
-#include "databaserecovery.h"
 #include "loopwait.h"
 #include "threads.h"
 
@@ -15,7 +15,9 @@ struct PipeWorker {
     std::deque<THREAD_INFO*> pending;   // handed over, not yet taken, oldest first
     bool stopping = false;
     HANDLE thread = nullptr;
-    ConnectionRecovery recovery;        // the worker's own
+    PipeConnection connection;          // the worker's own
+
+    explicit PipeWorker(const ConnectionSettings& settings) : connection(settings) {}
 };
 
 namespace {
@@ -35,7 +37,7 @@ DWORD PipeWorkerProc(void* parameter)
             info = worker->pending.front();
             worker->pending.pop_front();
         }
-        uint32_t exitCode = QueryThreadProc(info, worker->recovery);
+        uint32_t exitCode = QueryThreadProc(info, worker->connection);
         info->exitCode.store(exitCode, std::memory_order_release);
         // After the store: the main loop, woken, must find the outcome.
         nlSignalWake();
@@ -44,51 +46,64 @@ DWORD PipeWorkerProc(void* parameter)
     return 0;
 }
 
-bool RunStatement(THREAD_INFO* info)
+// One statement, tried at most twice: the second try only when the first
+// cannot have changed anything. Nothing is sent while the connection is not
+// ready. The error text of the last failure goes to *error.
+bool RunWithSecondTry(THREAD_INFO* info, PipeConnection& connection, std::string* error)
 {
-    return mysql_real_query(info->mysql, info->text, info->length) == 0;
+    for (int tries = 0; tries < 2; ++tries) {
+        if (!connection.Ready(info->mysql)) {
+            *error = connection.Failure();
+            continue;
+        }
+        if (mysql_real_query(info->mysql, info->text, info->length) == 0)
+            return true;
+        *error = mysql_error(info->mysql);
+        if (connection.StatementFailed(info->mysql)) {
+            info->lostInFlight = 1;
+            connection.Ready(info->mysql);   // now, so that the pipe is ready for what follows
+            return false;
+        }
+    }
+    return false;
 }
 
-// The second try runs only when the first cannot have changed anything. A
-// connection that was dropped while idle is made anew by the client library
-// before the first try.
-bool RunWithSecondTry(THREAD_INFO* info)
+char* CopyText(const std::string& text)
 {
-    return RunStatement(info) || (!StatementMayHaveRun(mysql_errno(info->mysql)) && RunStatement(info));
-}
-
-char* CopyText(const char* text)
-{
-    size_t size = strlen(text) + 1;
-    char* copy = new char[size];
-    memcpy(copy, text, size);
+    char* copy = new char[text.size() + 1];
+    memcpy(copy, text.c_str(), text.size() + 1);
     return copy;
 }
 
 // Runs the statement and keeps its outcome in the record.
-bool RunAndKeepOutcome(THREAD_INFO* info)
+bool RunAndKeepOutcome(THREAD_INFO* info, PipeConnection& connection)
 {
-    bool ok = RunWithSecondTry(info);
+    std::string error;
+    bool ok = RunWithSecondTry(info, connection, &error);
     info->affectedRows = static_cast<uint32_t>(mysql_affected_rows(info->mysql));
     if (ok) {
         // Always store: an unread result set would put the connection out of step.
         info->result = mysql_store_result(info->mysql);
         // A statement with columns whose rows could not be read has failed.
-        if (!info->result && mysql_field_count(info->mysql) != 0)
+        if (!info->result && mysql_field_count(info->mysql) != 0) {
             ok = false;
+            error = mysql_error(info->mysql);
+            info->lostInFlight = connection.StatementFailed(info->mysql);
+        }
     }
     if (!ok)
-        info->error = CopyText(mysql_error(info->mysql));
+        info->error = CopyText(error);
     return ok;
 }
 
 } // namespace
 
-PipeWorker* StartPipeWorker()
+PipeWorker* StartPipeWorker(const ConnectionSettings& settings, MYSQL* mysql)
 {
-    PipeWorker* worker = new PipeWorker;
+    PipeWorker* worker = new PipeWorker(settings);
     // A statement needs little stack: the client library keeps its buffers on the heap.
-    worker->thread = CreateThread(512 * 1024, PipeWorkerProc, worker);
+    if (worker->connection.Open(mysql))
+        worker->thread = CreateThread(512 * 1024, PipeWorkerProc, worker);
     if (!worker->thread) {
         delete worker;
         return nullptr;
@@ -127,19 +142,11 @@ void FreeThreadInfo(THREAD_INFO* info)
     delete info;
 }
 
-uint32_t QueryThreadProc(THREAD_INFO* info, ConnectionRecovery& recovery)
+uint32_t QueryThreadProc(THREAD_INFO* info, PipeConnection& connection)
 {
     nlMutexLock(info->mutex);
-    bool sent = recovery.Recover(info->mysql);
-    bool ok = sent && RunAndKeepOutcome(info);
-    if (!sent) {
-        info->error = CopyText(recovery.Failure().c_str());
-    } else if (!ok && StatementMayHaveRun(mysql_errno(info->mysql))) {
-        info->lostInFlight = 1;
-        recovery.StatementLost(info->mysql);
-        recovery.Recover(info->mysql);   // now, so that the pipe is ready for what follows
-    }
-    info->sessionLeftOpen = recovery.SessionsLeftOpen();
+    bool ok = RunAndKeepOutcome(info, connection);
+    info->sessionLeftOpen = connection.SessionsLeftOpen();
     nlMutexUnlock(info->mutex);
     return ok ? QUERY_SUCCEEDED : QUERY_FAILED;
 }

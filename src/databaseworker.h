@@ -6,9 +6,11 @@
 // for work collects it at once. Used only by the Database.
 
 #include "database.h"
+#include "databaseconnection.h"
 
-// Starts a worker; null when its thread cannot be created.
-PipeWorker* StartPipeWorker();
+// Opens the pipe's connection on mysql, an initialised handle, and starts
+// its worker; null when either fails.
+PipeWorker* StartPipeWorker(const ConnectionSettings& settings, MYSQL* mysql);
 
 // Hands a dispatched record to the worker. The worker touches the record
 // until it stores the record's exit code, and never after.

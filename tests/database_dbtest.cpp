@@ -12,6 +12,7 @@
 #include "waituntil.h"
 #include "database.h"
 #include "loopwait.h"
+#include "privatedb.h"
 #include "tcprelay.h"
 #include "testdb.h"
 #include "threads.h"
@@ -57,13 +58,20 @@ protected:
     // Through another port (a relay's) when port is not 0.
     bool Connect(Database& db, int pipes, const char* password = nullptr, uint16_t port = 0)
     {
-        const TestDbServer& server = TestServer();
+        DatabaseSettings server = TestServer();
+        server.name = fresh.Name();
+        server.password = password ? password : server.password;
+        server.port = port ? port : server.port;
+        return Connect(db, pipes, server);
+    }
+
+    bool Connect(Database& db, int pipes, const DatabaseSettings& server)
+    {
         bool ok = false;
         lastOutput = Captured([&] {
             db.Init();
-            ok = db.Connect(server.host.c_str(), server.user.c_str(),
-                            password ? password : server.password.c_str(), fresh.Name().c_str(),
-                            port ? port : server.port, pipes);
+            ok = db.Connect(server.host.c_str(), server.user.c_str(), server.password.c_str(),
+                            server.name.c_str(), server.port, pipes);
         });
         return ok;
     }
@@ -498,6 +506,23 @@ TEST_F(DatabaseTest, ASilentConnectionFailsItsStatementAfterTheReadTimeOut)
     FreeResults(db);
 }
 
+// A lost statement's session is ended and then waited for until it has
+// gone: ending it only asks it to stop, and its rollback follows. Nothing
+// else runs on the pipe before that.
+TEST_F(DatabaseTest, AnEndedSessionIsGoneBeforeThePipeGoesOn)
+{
+    fresh.Exec("CREATE TABLE big (v INT); INSERT INTO big SELECT seq FROM seq_1_to_1000000");
+    Database db;
+    db.SetReadTimeout(1);
+    ASSERT_TRUE(Connect(db, 1));
+    Queue(db, "UPDATE big SET v=v+1");   // longer than the time-out, and about as long to roll back
+    uint32_t id = Queue(db, "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE COMMAND='Killed' AND DB='" +
+                                fresh.Name() + "'");
+    FlushCaptured(db);
+    ASSERT_NE(db.GetResult(id), nullptr);
+    EXPECT_STREQ(mysql_fetch_row(db.GetResult(id))[0], "0");
+}
+
 TEST_F(DatabaseTest, AKilledConnectionIsReopenedForTheNextStatement)
 {
     Database db;
@@ -534,6 +559,103 @@ TEST_F(DatabaseTest, TeardownRunsWhatIsQueuedAndReportsCounts)
     EXPECT_EQ(output, "Queries Processed: 2/2\nClosing database connection 1...\n"
                       "Closing database connection 2...\nShutdown.\n");
     EXPECT_EQ(fresh.Value("SELECT COUNT(*) FROM accounts"), "1");
+}
+
+// A keyed statement lost on a pipe that cannot end its session yet keeps
+// its key there: the key's next statement fails on that pipe rather than
+// run on another before the lost one's session has ended.
+TEST_F(DatabaseTest, TheKeyOfALostStatementStaysOnItsPipeWhileItsSessionMayRun)
+{
+    fresh.Exec("INSERT INTO accounts(AccountID, Email) VALUES(7, 0x07)");
+    TcpRelay relay(TestServer().port);
+    Database db;
+    ASSERT_TRUE(Connect(db, 2, nullptr, relay.Port()));   // classes 1 and 3, links 0 and 1
+    nlMutexLock(db.pipes[0].mutex);
+    QueueMany(db, "DO 0", 50);                            // the first pipe is full
+    relay.Hold(1);
+    std::string update = "UPDATE accounts SET DurationOfMark=1 WHERE AccountID=7";
+    db.Query(update, 7);
+    db.Process();
+    ASSERT_TRUE(WaitUntil([&] { return relay.HeldBytes(1) > 0; }));
+    relay.Refuse(true);
+    relay.CutClientSide(1);
+    ASSERT_TRUE(WaitUntil([&] {
+        Captured([&] { db.Process(); });
+        return db.pipes[1].threads.empty();
+    }));
+    nlMutexUnlock(db.pipes[0].mutex);
+    FlushCaptured(db);
+    update[update.find('1')] = '2';
+    db.Query(update, 7);
+    FlushCaptured(db);
+    EXPECT_EQ(fresh.Value("SELECT DurationOfMark FROM accounts WHERE AccountID=7"), "0");
+}
+
+// The database killed while statements wait for a row lock, and started
+// again; another user's connections then hold the session ids the pipes
+// had. Neither pipe ends a session of theirs, and both run what they are
+// handed right after the database is back: one whose user has every right,
+// through a relay that failed its attempts in their handshake while the
+// database was down, and one whose user has only the rights an operator
+// grants on the schema.
+TEST_F(DatabaseTest, AfterARestartAPipeEndsNoOtherSessionAndServesAtOnce)
+{
+    PrivateMariaDb server;
+    ASSERT_TRUE(server.Ready()) << server.Failure();
+    auto as = [&](const char* user, const char* password) {
+        DatabaseSettings settings = server.Settings();
+        settings.user = user;
+        settings.password = password;
+        return settings;
+    };
+    std::string error, name = server.Settings().name;
+    MYSQL* admin = SqlConnect(as("root", ""), name, true, &error);
+    ASSERT_NE(admin, nullptr) << error;
+    ASSERT_TRUE(RunScript(admin,
+                          "CREATE USER plain@'127.0.0.1' IDENTIFIED BY 'plainpw'; GRANT SELECT, INSERT, UPDATE, "
+                          "DELETE ON " + name + ".* TO plain@'127.0.0.1'; CREATE USER other@'127.0.0.1' "
+                          "IDENTIFIED BY 'otherpw'; INSERT INTO accounts(AccountID, Email) VALUES(7, 0x07); BEGIN; "
+                          "SELECT AccountID FROM accounts WHERE AccountID=7 FOR UPDATE", &error)) << error;
+    for (int i = 0; i < 20; i++)   // ids the restarted server's own first sessions do not reach
+        mysql_close(server.Connect());
+    TcpRelay relay(server.Settings().port);
+    DatabaseSettings throughRelay = server.Settings();
+    throughRelay.port = relay.Port();
+    Database relayed, ordinary;
+    ASSERT_TRUE(Connect(relayed, 1, throughRelay));
+    ASSERT_TRUE(Connect(ordinary, 1, as("plain", "plainpw")));
+    std::string update = "UPDATE accounts SET DurationOfMark=1 WHERE AccountID=7";
+    for (Database* db : {&relayed, &ordinary})
+        QueueMany(*db, update, 1);
+    std::vector<SqlRow> lost;
+    ASSERT_TRUE(WaitUntil([&] {
+        std::string ids = "SELECT ID FROM information_schema.PROCESSLIST WHERE INFO LIKE 'UPDATE%' ORDER BY ID";
+        return QueryRows(admin, ids, &lost, &error) && lost.size() == 2;
+    }));
+    mysql_close(admin);
+    ASSERT_TRUE(server.Stop(SIGKILL));
+    for (Database* db : {&relayed, &ordinary})
+        FlushCaptured(*db);
+    Queue(relayed, "SELECT 0");
+    EXPECT_NE(FlushCaptured(relayed).find("handshake"), std::string::npos);
+    ASSERT_TRUE(server.Restart()) << server.Failure();
+
+    std::vector<MYSQL*> others;
+    while (others.size() < 100 && (others.empty() || mysql_thread_id(others.back()) < std::stoul(*lost[1][0]))) {
+        others.push_back(SqlConnect(as("other", "otherpw"), "", false, &error));
+        ASSERT_NE(others.back(), nullptr) << error;
+    }
+    ASSERT_LE(mysql_thread_id(others.front()), std::stoul(*lost[0][0]));
+    for (Database* db : {&relayed, &ordinary}) {
+        uint32_t id = Queue(*db, "SELECT 1");
+        EXPECT_EQ(FlushCaptured(*db), "");
+        EXPECT_NE(db->GetResult(id), nullptr);
+    }
+    for (MYSQL* connection : others) {
+        std::vector<SqlRow> rows;
+        EXPECT_TRUE(QueryRows(connection, "SELECT 1", &rows, &error)) << error;
+        mysql_close(connection);
+    }
 }
 
 } // namespace

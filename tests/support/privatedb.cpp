@@ -84,11 +84,11 @@ bool PrivateMariaDb::WaitGone(int timeoutMs)
     }, timeoutMs);
 }
 
-bool PrivateMariaDb::Stop()
+bool PrivateMariaDb::Stop(int signal)
 {
     if (pid_ <= 0)
         return true;
-    kill(pid_, SIGTERM);
+    kill(pid_, signal);
     bool gone = WaitGone(kStopTimeoutMs);
     if (!gone) {
         kill(pid_, SIGKILL);

@@ -9,6 +9,7 @@
 //   server.UseDatabase(db.Settings());
 //   db.Stop();  ...  ASSERT_TRUE(db.Restart());
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -35,8 +36,9 @@ public:
     // A new connection to the database (the caller closes it), or null.
     MYSQL* Connect() const;
 
-    // SIGTERM to mariadbd and a bounded wait for it to end.
-    bool Stop();
+    // The signal (SIGTERM: a clean shutdown; SIGKILL: a crash) to mariadbd,
+    // and a bounded wait for it to end.
+    bool Stop(int signal = SIGTERM);
     // mariadbd again on the same data directory and port; waits until it answers.
     bool Restart();
 

@@ -65,9 +65,10 @@ struct TcpRelay::State {
     uint16_t port = 0;
     int listener = -1;
     int wake = eventfd(0, EFD_CLOEXEC);
-    std::mutex lock;                // guards links and stopping
+    std::mutex lock;                // guards links, stopping and refusing
     std::deque<Link> links;
     bool stopping = false;
+    bool refusing = false;
     std::thread thread;
 
     void Wake()
@@ -127,7 +128,7 @@ void TcpRelay::State::Accept()
     int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0)
         return;
-    int server = ConnectTo(serverPort);
+    int server = refusing ? -1 : ConnectTo(serverPort);
     if (server < 0) {
         close(client);
         return;
@@ -188,6 +189,12 @@ size_t TcpRelay::Links()
 {
     std::lock_guard<std::mutex> hold(state_->lock);
     return state_->links.size();
+}
+
+void TcpRelay::Refuse(bool refusing)
+{
+    std::lock_guard<std::mutex> hold(state_->lock);
+    state_->refusing = refusing;
 }
 
 void TcpRelay::Hold(size_t link)

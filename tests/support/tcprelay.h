@@ -8,7 +8,9 @@
 // kept, the server's side is only watched for its end. So a held link is a
 // path that went silent; cutting its client's side then gives the client a
 // lost connection while the server's side still waits, with or without the
-// kept bytes delivered later.
+// kept bytes delivered later. A refusing relay closes each new connection
+// at once, as a database that is not up yet: the client's attempt fails in
+// its handshake.
 //
 //   TcpRelay relay(database.port);
 //   settings.port = relay.Port();   ... connect through it ...
@@ -28,6 +30,7 @@ public:
     uint16_t Port() const;
     size_t Links();   // accepted so far
 
+    void Refuse(bool refusing);
     void Hold(size_t link);
     size_t HeldBytes(size_t link);   // kept from the client's side since the hold
     void CutClientSide(size_t link);
