@@ -94,10 +94,15 @@ dir=$(cd "$dir" && pwd)
 case "$cmd" in
   start)
     stop
+    # Until the server answers, a start that ends early (Ctrl-C) kills the one
+    # it launched: DIR/env may not tell of it yet, and a mariadbd still
+    # starting does not end on SIGTERM.
+    trap '[ -z "${!:-}" ] || { kill -KILL "$!"; wait "$!"; } 2>/dev/null || true; rm -rf "${data:-}" "$dir/env"' EXIT
     ok=0
     for _ in 1 2 3; do   # a port taken between choosing and binding: try another
       if start_once; then ok=1; break; fi
     done
+    trap - EXIT
     [ "$ok" = 1 ] || { echo "mariadb.sh: the server did not start" >&2; exit 1; }
     if [ -n "${3:-}" ]; then
       client "$DB_NAME" < "$3"

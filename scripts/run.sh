@@ -25,8 +25,12 @@ if [ -z "$binary" ]; then
 fi
 
 dbdir=${LS_RUN_DB_DIR:-$root/build/rundb}
-bash scripts/mariadb.sh start "$dbdir" db/schema.sql
+# Set before the start, so that an interrupted start stops what it started.
+# A signal ends the script once the start is over: the start may go on after
+# a Ctrl-C, which its database client catches.
 trap 'bash "$root/scripts/mariadb.sh" stop "$dbdir"' EXIT
+trap 'exit 130' INT; trap 'exit 143' TERM; trap 'exit 129' HUP
+bash scripts/mariadb.sh start "$dbdir" db/schema.sql
 # shellcheck disable=SC1091
 . "$dbdir/env"
 

@@ -356,7 +356,8 @@ public:
     ~RunCommand()
     {
         // After a failure: SIGTERM as a person would send it, and the
-        // database stopped in any case.
+        // server (in a session of its own, out of the group's reach) and
+        // the database stopped in any case.
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
             if (!WaitUntil([&] { return !Running(); }, 60000)) {
@@ -366,6 +367,8 @@ public:
         }
         if (dir_.empty())
             return;
+        for (pid_t server : ProcessesIn(dir_ + "/run"))
+            kill(server, SIGKILL);
         std::string stop = "bash '" + testenv::SourceDir() + "/scripts/mariadb.sh' stop '" +
                            DatabaseDir() + "'";
         if (std::system(stop.c_str()) != 0)
@@ -402,7 +405,7 @@ public:
     std::string DatabaseDir() const { return dir_ + "/rundb"; }
     const std::string& Terminal() const { return terminal_; }
 
-private:
+    // Starts the script without waiting for anything.
     void Spawn()
     {
         std::vector<std::string> args = {"env",
@@ -425,6 +428,7 @@ private:
         fcntl(master_, F_SETFL, O_NONBLOCK);
     }
 
+private:
     // Reads what the terminal shows, and reaps the script once it has
     // ended; true while it runs.
     bool Running()
@@ -459,6 +463,21 @@ TEST(RunCommandTest, OneCtrlCTearsTheServerDownThenStopsTheDatabase)
     EXPECT_TRUE(run.LogText().ends_with(std::string(kReady) + kLoginDown + kInternalDown + kNetworkDown))
         << run.LogText();
     EXPECT_TRUE(ProcessGone(database));
+}
+
+TEST(RunCommandTest, CtrlCWhileTheDatabaseStartsStopsIt)
+{
+    RunCommand run;
+    run.Spawn();
+    std::string database;   // its pid, in the env file written as it is launched
+    ASSERT_TRUE(WaitUntil([&] {
+        database = EnvValue(ReadFileText(run.DatabaseDir() + "/env"), "LS_DB_PID");
+        return !database.empty();
+    }, 120000)) << run.Terminal();
+
+    run.Type("\x03");   // most often before the database is ready
+    EXPECT_NE(-1, run.WaitExit()) << run.Terminal();
+    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(pid_t(std::stol(database))); })) << run.Terminal();
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -45,4 +47,16 @@ bool ProcessGone(pid_t pid)
         return true;
     size_t close = status.rfind(')');
     return close != std::string::npos && close + 2 < status.size() && status[close + 2] == 'Z';
+}
+
+std::vector<pid_t> ProcessesIn(const std::string& dir)
+{
+    std::vector<pid_t> pids;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        pid_t pid = std::atoi(entry.path().filename().c_str());
+        if (pid > 0 && std::filesystem::read_symlink(entry.path() / "cwd", error) == dir)
+            pids.push_back(pid);
+    }
+    return pids;
 }

@@ -4,6 +4,9 @@
 
 #include <sys/types.h>
 
+#include <string>
+#include <vector>
+
 // Resident set size of a process in KiB (VmRSS of /proc/<pid>/status), or -1.
 long ResidentKb(pid_t pid);
 
@@ -13,3 +16,6 @@ double CpuSeconds(pid_t pid);
 
 // Gone, or a zombie that its parent has not reaped yet.
 bool ProcessGone(pid_t pid);
+
+// The processes whose working directory is dir (an absolute path).
+std::vector<pid_t> ProcessesIn(const std::string& dir);
