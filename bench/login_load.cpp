@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,7 @@
 #include "loadgen/clients.h"
 #include "loadgen/descriptors.h"
 #include "loadgen/idle.h"
+#include "loadgen/outage.h"
 #include "loadgen/protocol.h"
 #include "loadgen/seed.h"
 #include "loadgen/sql.h"
@@ -41,6 +45,8 @@ struct Options {
     std::string source = LS_SOURCE_DIR;
     bool ceiling = true;
     bool idleDuringLoad = false;        // hold the idle connections while the clients log in
+    double restartDb = 0;               // seconds into the login measurement to crash the database; 0: never
+    bool plainUser = false;             // the server logs in with SELECT, INSERT, UPDATE, DELETE only
 };
 
 void Usage()
@@ -49,7 +55,7 @@ void Usage()
             "usage: login_load [--mode login|handshake|idle|all] [--clients N] [--seconds S]\n"
             "                  [--idle K] [--idle-seconds S] [--threads T] [--pipes P]\n"
             "                  [--throttle true|false] [--db-env FILE] [--no-ceiling] [--idle-during-load]\n"
-            "                  [--server PATH] [--source DIR]\n");
+            "                  [--restart-db S] [--plain-user] [--server PATH] [--source DIR]\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options* o)
@@ -62,6 +68,10 @@ bool ParseOptions(int argc, char** argv, Options* o)
         }
         if (arg == "--idle-during-load") {
             o->idleDuringLoad = true;
+            continue;
+        }
+        if (arg == "--plain-user") {
+            o->plainUser = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -89,11 +99,32 @@ bool ParseOptions(int argc, char** argv, Options* o)
             o->server = value;
         else if (arg == "--source")
             o->source = value;
+        else if (arg == "--restart-db")
+            o->restartDb = atof(value.c_str());
         else
             return false;
     }
     bool knownMode = o->mode == "login" || o->mode == "handshake" || o->mode == "idle" || o->mode == "all";
-    return knownMode && o->clients > 0 && o->seconds > 0 && o->idleSeconds > 0;
+    return knownMode && o->clients > 0 && o->seconds > 0 && o->idleSeconds > 0 && o->restartDb >= 0;
+}
+
+bool MeasuresLogins(const Options& o)
+{
+    return o.mode == "login" || o.mode == "all";
+}
+
+// What the options ask for and the run cannot do; empty when all is well.
+std::string Conflict(const Options& o)
+{
+    if (o.restartDb == 0)
+        return "";
+    if (!o.dbEnv.empty())
+        return "--restart-db kills the database: only with the benchmark's own MariaDB, not --db-env";
+    if (!MeasuresLogins(o))
+        return "--restart-db applies to the login measurement (--mode login or all)";
+    if (o.restartDb < 1 || o.restartDb >= o.seconds)
+        return "--restart-db S: at least 1 (the seconds before the kill give the reference rate) and below --seconds";
+    return "";
 }
 
 // The digest rule against a known value: "abc" sent as 6 bytes.
@@ -115,9 +146,50 @@ void PrintRate(const char* what, uint64_t count, double seconds, Latencies& late
            latencies.PercentileMs(50), latencies.PercentileMs(99), (unsigned long long)count, seconds);
 }
 
-// Runs the simulated clients and reports; the rate per second, or 0.
+// "S s after answering again", or the text when there is no such moment.
+std::string AfterAnswering(const std::optional<double>& seconds, const char* none)
+{
+    char text[64];
+    if (seconds)
+        snprintf(text, sizeof text, "%9.2f s after answering again", *seconds);
+    else
+        snprintf(text, sizeof text, "%9s", none);
+    return text;
+}
+
+// The refusal codes seen, each once: " 56 57", or " none".
+std::string CodesOf(const std::vector<Refusal>& refusals)
+{
+    std::set<uint32_t> codes;
+    for (const Refusal& refusal : refusals)
+        codes.insert(refusal.code);
+    std::string list;
+    for (uint32_t code : codes)
+        list += " " + std::to_string(code);
+    return codes.empty() ? " none" : list;
+}
+
+void PrintOutage(const LoadResult& r, const Outage& outage)
+{
+    printf("%-34s %9.2f s into the run\n", "database killed", SecondsBetween(r.start, outage.killed));
+    if (outage.answered)
+        printf("%-34s %9.2f s after the kill\n", "database answering again",
+               SecondsBetween(outage.killed, outage.answering));
+    else
+        printf("FAILURES: the database did not answer again after the kill\n");
+    OutageFigures f = FiguresOf(r, outage);
+    printf("%-34s %9zu before the kill, %zu during the outage, %zu after it (codes:%s)\n", "logins refused",
+           f.refusedBefore, f.refusedDuring, f.refusedAfter, CodesOf(r.refusals).c_str());
+    printf("%-34s %s\n", "last refused login", AfterAnswering(f.lastRefusalAfter, "none").c_str());
+    printf("%-34s %s (%.1f /s before the kill; 100 ms buckets)\n", "login rate back to 90%",
+           AfterAnswering(f.rateBackAfter, "not within the run").c_str(), f.rateBefore);
+    printf("%-34s %9.1f /s (median of the whole seconds from 1 s after answering)\n", "login rate after", f.rateAfter);
+}
+
+// Runs the simulated clients and reports; the rate per second, or 0. With
+// crashDb, that database is killed and restarted during the run.
 double MeasureLoad(Mode mode, const Options& o, ServerProcess& server, const Requests& requests,
-                   const std::vector<Account>& accounts)
+                   const std::vector<Account>& accounts, PrivateMariaDb* crashDb = nullptr)
 {
     LoadSettings settings;
     settings.mode = mode;
@@ -125,6 +197,12 @@ double MeasureLoad(Mode mode, const Options& o, ServerProcess& server, const Req
     settings.seconds = o.seconds;
     settings.threads = o.threads;
     settings.defaultInterfaceSize = FileSize(server.Dir() + "/Data/Packets/DefaultInterface");
+    settings.loginAfterRefusal = crashDb != nullptr;
+    std::future<Outage> outage;
+    if (crashDb)
+        settings.onStart = [&](Clock::time_point start) {
+            outage = std::async(std::launch::async, CrashAndRestart, std::ref(*crashDb), start + Seconds(o.restartDb));
+        };
     double cpuBefore = CpuSeconds(server.Pid());
     LoadResult r = RunLoad(settings, requests, accounts);
     double cpu = CpuSeconds(server.Pid()) - cpuBefore;
@@ -133,6 +211,8 @@ double MeasureLoad(Mode mode, const Options& o, ServerProcess& server, const Req
     printf("%-34s %9.1f us per %s (%.2f s in %.1f s: %.0f%% of one core)\n", "server CPU", 
            r.completed ? cpu * 1e6 / (double)r.completed : 0.0, mode == Mode::Login ? "login" : "handshake",
            cpu, r.seconds, 100.0 * cpu / r.seconds);
+    if (outage.valid())
+        PrintOutage(r, outage.get());
     if (r.failures)
         printf("FAILURES: %llu (first: %s)\n", (unsigned long long)r.failures, r.firstFailure.c_str());
     return r.failures ? 0.0 : r.completed / r.seconds;
@@ -162,8 +242,9 @@ void MeasureIdle(const Options& o, ServerProcess& server)
         close(fd);
 }
 
-int Run(const Options& o, const DatabaseSettings& db)
+int Run(const Options& o, BenchDb& bench)
 {
+    const DatabaseSettings& db = bench.settings;
     std::vector<Account> accounts = MakeAccounts((uint32_t)o.clients);
     MYSQL* seeder = ConnectDb(db);
     bool seeded = seeder && SeedAccounts(seeder, accounts);
@@ -172,7 +253,13 @@ int Run(const Options& o, const DatabaseSettings& db)
     if (!seeded)
         return 1;
 
-    bool login = o.mode == "login" || o.mode == "all";
+    DatabaseSettings serverDb = db;
+    if (o.plainUser && !CreatePlainUser(&bench, &serverDb)) {
+        fprintf(stderr, "--plain-user: the user was not made (root@127.0.0.1 must have no password)\n");
+        return 1;
+    }
+
+    bool login = MeasuresLogins(o);
     double ceiling = 0;
     if (login && o.ceiling) {
         CeilingResult c = RunCeiling(db, accounts, o.seconds);
@@ -183,7 +270,7 @@ int Run(const Options& o, const DatabaseSettings& db)
     }
 
     ServerProcess server(o.source, o.server);
-    server.UseDatabase(db);
+    server.UseDatabase(serverDb);
     server.SetConfig("MaxPlayers", std::to_string(o.clients + o.idle + 100));
     if (!o.pipes.empty())
         server.SetConfig("MaxPipes", o.pipes);
@@ -191,6 +278,9 @@ int Run(const Options& o, const DatabaseSettings& db)
         server.SetConfig("ThrottleCPU", o.throttle);
     printf("server: MaxPipes %s, ThrottleCPU %s\n", server.ConfigValue("MaxPipes").c_str(),
            server.ConfigValue("ThrottleCPU").c_str());
+    if (o.plainUser)
+        printf("server: database user %s (SELECT, INSERT, UPDATE, DELETE on %s)\n", serverDb.user.c_str(),
+               db.name.c_str());
     if (!server.Start()) {
         fprintf(stderr, "the server did not start: %s\n", server.Failure().c_str());
         return 1;
@@ -211,7 +301,8 @@ int Run(const Options& o, const DatabaseSettings& db)
     if (o.mode == "handshake" || o.mode == "all")
         MeasureLoad(Mode::Handshake, o, server, requests, accounts);
     if (login) {
-        double rate = MeasureLoad(Mode::Login, o, server, requests, accounts);
+        PrivateMariaDb* crashDb = o.restartDb > 0 ? bench.own.get() : nullptr;
+        double rate = MeasureLoad(Mode::Login, o, server, requests, accounts, crashDb);
         if (ceiling > 0)
             printf("%-34s %9.2f\n", "server / ceiling", rate / ceiling);
     }
@@ -232,6 +323,11 @@ int main(int argc, char** argv)
         Usage();
         return 2;
     }
+    std::string conflict = Conflict(o);
+    if (!conflict.empty()) {
+        fprintf(stderr, "%s\n", conflict.c_str());
+        return 2;
+    }
     if (!DigestRuleHolds()) {
         fprintf(stderr, "the password digest rule gives a wrong value\n");
         return 1;
@@ -244,7 +340,7 @@ int main(int argc, char** argv)
 
     BenchDb db;
     bool ready = o.dbEnv.empty() ? StartPrivateDb(o.source, &db) : AttachDb(o.dbEnv, o.source, &db);
-    int status = ready ? Run(o, db.settings) : 1;
+    int status = ready ? Run(o, db) : 1;
     ReleaseDb(&db);
     return status;
 }

@@ -6,6 +6,8 @@
 //   login mode:     handshake, ACCOUNT_LOGIN (timed until the closing
 //                   STREAM_TERMINATOR), ACCOUNT_LOGOUT, and again;
 //   handshake mode: the handshake alone (timed until P12B_REPLY).
+// A refused login ends its client, unless the run expects refusals (a
+// database outage): then it is counted and the client goes on.
 
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,14 +37,24 @@ struct LoadSettings {
     double seconds = 10;
     size_t threads = 4;
     size_t defaultInterfaceSize = 0;   // the installation's Data/Packets/DefaultInterface
+    bool loginAfterRefusal = false;    // a refused login is counted and the client logs in again
+    std::function<void(Clock::time_point)> onStart;   // told the measurement's start, if set
+};
+
+struct Refusal {
+    Clock::time_point at;
+    uint32_t code = 0;
 };
 
 struct LoadResult {
     uint64_t completed = 0;   // logins (or handshakes) answered and checked
     uint64_t failures = 0;    // answers that were wrong, or connections lost
     std::string firstFailure;
+    Clock::time_point start;
     double seconds = 0;
     Latencies latencies;
+    std::vector<Clock::time_point> completedAt;   // when each completed answer arrived
+    std::vector<Refusal> refusals;                 // only with loginAfterRefusal
 };
 
 inline bool SendAll(int fd, const Bytes& bytes)
@@ -167,7 +180,7 @@ private:
         }
         // A refusal is a lone STREAM_TERMINATOR with its code.
         if (c.inbox.size() >= 10 && rq_.op.At(c.inbox, 0, "STREAM_TERMINATOR"))
-            return Lose(c, "login refused with code " + std::to_string(ReadU32(c.inbox, 6)));
+            return Refuse(c, ReadU32(c.inbox, 6), end);
         size_t expected = LoginAnswerSize(account, s_.defaultInterfaceSize);
         if (c.inbox.size() < expected)
             return;
@@ -176,16 +189,32 @@ private:
                                 : CheckLoginAnswer(rq_.op, account, c.requestId, c.inbox, s_.defaultInterfaceSize);
         if (!wrong.empty())
             return Lose(c, wrong);
-        c.inbox.clear();
         Complete(c);
+        LoginAgain(c, end);
+    }
+
+    void Refuse(Conn& c, uint32_t code, Clock::time_point end)
+    {
+        if (!s_.loginAfterRefusal)
+            return Lose(c, "login refused with code " + std::to_string(code));
+        result.refusals.push_back({Clock::now(), code});
+        LoginAgain(c, end);
+    }
+
+    // ACCOUNT_LOGOUT and the next handshake in one write, while there is time.
+    void LoginAgain(Conn& c, Clock::time_point end)
+    {
+        c.inbox.clear();
         if (Clock::now() < end)
             StartHandshake(c, rq_.Logout());
     }
 
     void Complete(Conn& c)
     {
+        auto now = Clock::now();
         result.completed++;
-        result.latencies.Add(MicrosecondsBetween(c.sentAt, Clock::now()));
+        result.latencies.Add(MicrosecondsBetween(c.sentAt, now));
+        result.completedAt.push_back(now);
     }
 
     void Lose(Conn& c, const std::string& why)
@@ -209,6 +238,12 @@ private:
     int epoll_ = -1;
 };
 
+template <typename T>
+void Append(std::vector<T>& to, const std::vector<T>& from)
+{
+    to.insert(to.end(), from.begin(), from.end());
+}
+
 // Runs accounts.size() clients for settings.seconds.
 inline LoadResult RunLoad(const LoadSettings& settings, const Requests& requests,
                           const std::vector<Account>& accounts)
@@ -228,12 +263,15 @@ inline LoadResult RunLoad(const LoadSettings& settings, const Requests& requests
         }
     }
     auto start = Clock::now();
-    auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(settings.seconds));
+    auto end = start + Seconds(settings.seconds);
+    if (settings.onStart)
+        settings.onStart(start);
     std::vector<std::thread> running;
     for (auto& w : workers)
         running.emplace_back([&w, end] { w->Run(end); });
     for (std::thread& t : running)
         t.join();
+    total.start = start;
     total.seconds = SecondsSince(start);
     for (auto& w : workers) {
         w->Close();
@@ -242,6 +280,8 @@ inline LoadResult RunLoad(const LoadSettings& settings, const Requests& requests
         if (total.firstFailure.empty())
             total.firstFailure = w->result.firstFailure;
         total.latencies.Merge(w->result.latencies);
+        Append(total.completedAt, w->result.completedAt);
+        Append(total.refusals, w->result.refusals);
     }
     return total;
 }

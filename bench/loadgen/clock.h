@@ -11,9 +11,19 @@ namespace loadgen {
 
 using Clock = std::chrono::steady_clock;
 
+inline Clock::duration Seconds(double seconds)
+{
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+inline double SecondsBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
 inline double SecondsSince(Clock::time_point start)
 {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return SecondsBetween(start, Clock::now());
 }
 
 inline uint32_t MicrosecondsBetween(Clock::time_point from, Clock::time_point to)

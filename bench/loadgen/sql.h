@@ -22,6 +22,7 @@ struct BenchDb {
     DatabaseSettings settings;
     std::unique_ptr<PrivateMariaDb> own;   // the run's own server, stopped at the end
     bool borrowed = false;                 // a database of ours on a running server, dropped at the end
+    std::string plainUser;                 // made for the login server; dropped with a borrowed database
 };
 
 // A connection to the benchmark's database; null with a message on failure.
@@ -72,8 +73,51 @@ inline bool AttachDb(const std::string& envPath, const std::string& sourceDir, B
     return false;
 }
 
+// Statements run as root@127.0.0.1 without a password (as a private server
+// has it); false with a message.
+inline bool SqlExecAsRoot(const DatabaseSettings& db, const std::string& sql)
+{
+    DatabaseSettings root = db;
+    root.user = "root";
+    root.password = "";
+    std::string error;
+    MYSQL* connection = SqlConnect(root, "", true, &error);
+    if (!connection) {
+        fprintf(stderr, "cannot connect to MariaDB on port %u as root without a password: %s\n",
+                (unsigned)db.port, error.c_str());
+        return false;
+    }
+    bool done = SqlExec(connection, sql);
+    mysql_close(connection);
+    return done;
+}
+
+inline std::string PlainAccount(const std::string& user)
+{
+    return "'" + user + "'@'127.0.0.1'";
+}
+
+// A user with only the rights an operator grants a login server on the
+// benchmark's database; its settings in *plain. Lower case: the server
+// lowercases its configuration values.
+inline bool CreatePlainUser(BenchDb* db, DatabaseSettings* plain)
+{
+    *plain = db->settings;
+    plain->user = db->settings.name + "_plain";
+    plain->password = "plainpw";
+    std::string account = PlainAccount(plain->user);
+    if (!SqlExecAsRoot(db->settings, "CREATE OR REPLACE USER " + account + " IDENTIFIED BY '" + plain->password +
+                                         "'; GRANT SELECT, INSERT, UPDATE, DELETE ON " + db->settings.name +
+                                         ".* TO " + account))
+        return false;
+    db->plainUser = plain->user;
+    return true;
+}
+
 inline void ReleaseDb(BenchDb* db)
 {
+    if (db->borrowed && !db->plainUser.empty())
+        SqlExecAsRoot(db->settings, "DROP USER IF EXISTS " + PlainAccount(db->plainUser));
     if (db->borrowed)
         DropDatabase(db->settings, db->settings.name);
     db->borrowed = false;
