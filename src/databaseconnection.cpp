@@ -35,6 +35,17 @@ bool IsClientError(unsigned int error)
     return (error >= CR_MIN_ERROR && error <= CR_MAX_ERROR) || (error >= CER_MIN_ERROR && error <= CER_MAX_ERROR);
 }
 
+// Whether a statement that failed with this error may have run, or may
+// still run: its answer was lost after it may have reached the server. A
+// server's own error means it failed there and changed nothing; a
+// connection that could not be made, or a send that failed, means it never
+// got there.
+bool StatementMayHaveRun(unsigned int error)
+{
+    return IsClientError(error) && error != CR_CONNECTION_ERROR && error != CR_CONN_HOST_ERROR &&
+           error != CR_SERVER_GONE_ERROR;
+}
+
 // A lock name that no other session uses: a random number of this process
 // and a count.
 std::string NewMarker()
@@ -51,12 +62,6 @@ std::string NewMarker()
 }
 
 } // namespace
-
-bool StatementMayHaveRun(unsigned int error)
-{
-    return IsClientError(error) && error != CR_CONNECTION_ERROR && error != CR_CONN_HOST_ERROR &&
-           error != CR_SERVER_GONE_ERROR;
-}
 
 bool PipeConnection::Open(MYSQL* mysql)
 {

@@ -36,13 +36,6 @@ struct ConnectionSettings {
     unsigned int readTimeout = 0;   // seconds a statement's answer is awaited
 };
 
-// Whether a statement that failed with this error may have run, or may
-// still run: its answer was lost after it may have reached the server. A
-// server's own error means it failed there and changed nothing; a
-// connection that could not be made, or a send that failed, means it never
-// got there.
-bool StatementMayHaveRun(unsigned int error);
-
 class PipeConnection {
 public:
     explicit PipeConnection(ConnectionSettings settings) : settings_(std::move(settings)) {}
